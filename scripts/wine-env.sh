@@ -1,0 +1,39 @@
+# Shell functions shared by the run, test and Wine wrapper scripts. Source it, don't run it.
+
+WINE64=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+ZORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Creates the Wine prefix $WINEPREFIX once (serialised with a lock, since CTest may start
+# several Wine processes at a time) and points the dialog font at its metric twin.
+zorvane_prepare_prefix() {
+  : "${WINEPREFIX:?}"
+  export WINEPREFIX WINEDEBUG=${WINEDEBUG:--all}
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.zorvane-ready" ]; then
+      "$WINE64" wineboot -i >>"$WINEPREFIX.log" 2>&1 || true
+      "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Cambria /d Caladea /f \
+        >>"$WINEPREFIX.log" 2>&1 || true
+      "$WINESERVER" -w
+      touch "$WINEPREFIX/.zorvane-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+}
+
+# Starts a private Xvfb on the first free display from :90 and exports DISPLAY.
+# Sets ZORVANE_XVFB_PID so the caller can stop it.
+zorvane_start_xvfb() {
+  local n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  ZORVANE_XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+    sleep 0.1
+  done
+  echo "Xvfb did not start on :$n" >&2
+  return 1
+}
