@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "Display.h"
+#include "../protocol/Display.h"  // timer ids; header only
 
 namespace {
 

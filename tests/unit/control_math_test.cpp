@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "ControlMath.h"
+#include "DeviceFrame.h"
+#include "Display.h"
+
+namespace {
+
+// Plays a hold of a step button: each tick raises holdCount, then steps from the value
+// that the previous tick left (the module not answering, or confirming each value).
+template <typename Step>
+std::vector<int> Hold(unsigned timerId, int ticks, Step step)
+{
+    std::vector<int> sent;
+    uint8_t holdCount = 0;
+    for (int i = 0; i < ticks; ++i) {
+        holdCount = HoldCountAfterTick(timerId, holdCount);
+        sent.push_back(step(StepSize(timerId, holdCount)));
+    }
+    return sent;
+}
+
+TEST(HoldCount, GrowsByOneUpToEachTimersOwnCap)
+{
+    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 0), 1);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 80), 81);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 248), 249);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 249), 249);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_UP, 79), 80);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_UP, 80), 80);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_DOWN, 79), 80);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_DOWN, 80), 80);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_UP, 80), 81);
+    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_UP, 249), 249);
+    // A count left above a timer's cap (by another timer) is not raised further.
+    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_UP, 200), 200);
+}
+
+TEST(StepSize, ChannelEveryElevenTicksPowerEveryFive)
+{
+    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 0), 1u);
+    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 10), 1u);
+    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 11), 2u);
+    EXPECT_EQ(StepSize(TIMER_CH_UP, 22), 3u);
+    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 249), 23u);
+    EXPECT_EQ(StepSize(TIMER_CH_UP, 80), 8u);
+    EXPECT_EQ(StepSize(TIMER_PWR_DOWN, 4), 1u);
+    EXPECT_EQ(StepSize(TIMER_PWR_DOWN, 5), 2u);
+    EXPECT_EQ(StepSize(TIMER_PWR_DOWN, 80), 17u);
+    EXPECT_EQ(StepSize(TIMER_PWR_UP, 249), 50u);
+}
+
+TEST(Steps, ClampAtTheirOwnBoundWithoutWrapping)
+{
+    EXPECT_EQ(ChannelDown(5, 1), 4);
+    EXPECT_EQ(ChannelDown(3, 23), 1);
+    EXPECT_EQ(ChannelDown(1, 1), 1);
+    EXPECT_EQ(ChannelDown(0, 1), 1);        // a module that reported 0
+    EXPECT_EQ(ChannelDown(200, 1), 199);    // above the count: down does not look at it
+    EXPECT_EQ(ChannelUp(95, 1, 96), 96);
+    EXPECT_EQ(ChannelUp(90, 8, 96), 96);
+    EXPECT_EQ(ChannelUp(255, 8, 255), 255);  // 263 does not wrap to 7
+    EXPECT_EQ(ChannelUp(0, 1, 96), 1);
+
+    EXPECT_EQ(PowerDown(1000, 17, 700), 983);
+    EXPECT_EQ(PowerDown(705, 17, 700), 700);
+    EXPECT_EQ(PowerDown(5, 17, 0), 0);        // -12 does not wrap to 65524
+    EXPECT_EQ(PowerDown(0, 1, 700), 700);     // below the minimum before the step
+    EXPECT_EQ(PowerDown(2000, 1, 700), 1999); // above the maximum: down does not look at it
+    EXPECT_EQ(PowerUp(1290, 16, 1300), 1300);
+    EXPECT_EQ(PowerUp(65535, 50, 65535), 65535);
+    EXPECT_EQ(PowerUp(0, 1, 1300), 1);
+}
+
+TEST(Hold, ChannelDownFrom96ReachesOneAtTheFortiethTick)
+{
+    std::vector<int> expected;
+    for (int c = 95; c >= 86; --c) expected.push_back(c);
+    for (int c = 84; c >= 64; c -= 2) expected.push_back(c);
+    for (int c = 61; c >= 31; c -= 3) expected.push_back(c);
+    for (int c = 27; c >= 3; c -= 4) expected.push_back(c);
+    expected.push_back(1);
+    expected.push_back(1);  // every further tick sends 1 again
+
+    uint8_t channel = 96;
+    auto sent = Hold(TIMER_CH_DOWN, 41, [&](unsigned step) {
+        return channel = ChannelDown(channel, step);
+    });
+    EXPECT_EQ(sent, expected);
+    // The click at the release steps by one, holdCount being 0 again.
+    EXPECT_EQ(ChannelDown(channel, StepSize(TIMER_CH_DOWN, 0)), 1);
+}
+
+TEST(Hold, PowerUpFrom700ReachesTheMaximumAtTheSeventyFifthTick)
+{
+    uint16_t power = 700;
+    auto sent = Hold(TIMER_PWR_UP, 76, [&](unsigned step) {
+        return power = PowerUp(power, step, 1300);
+    });
+    EXPECT_EQ((std::vector<int>(sent.begin(), sent.begin() + 10)),
+              (std::vector<int>{701, 702, 703, 704, 706, 708, 710, 712, 714, 717}));
+    EXPECT_EQ(sent[73], 1299);
+    EXPECT_EQ(sent[74], 1300);
+    EXPECT_EQ(sent[75], 1300);
+    EXPECT_EQ(StepSize(TIMER_PWR_UP, 75), 16u);
+}
+
+TEST(Hold, ChannelUpAndPowerDownStopGrowingAtTheirCap)
+{
+    uint16_t power = 5000;
+    auto down = Hold(TIMER_PWR_DOWN, 100, [&](unsigned step) {
+        return power = PowerDown(power, step, 0);
+    });
+    EXPECT_EQ(down[77] - down[78], 16);  // tick 79
+    EXPECT_EQ(down[83] - down[84], 17);  // tick 85 would step 18 without the cap
+    EXPECT_EQ(down[98] - down[99], 17);
+    uint8_t channel = 0;
+    auto up = Hold(TIMER_CH_UP, 100, [&](unsigned step) {
+        channel = 0;  // keep clear of the count: only the step is of interest
+        return ChannelUp(channel, step, 255);
+    });
+    EXPECT_EQ(up[79], 8);
+    EXPECT_EQ(up[87], 8);  // tick 88 would step 9 without the cap
+}
+
+TEST(TypedChannel, TruncatesThenClampsToOneAndTheCount)
+{
+    EXPECT_EQ(ChannelFromText("0", 96), 1);
+    EXPECT_EQ(ChannelFromText("12.9", 96), 12);
+    EXPECT_EQ(ChannelFromText("300", 96), 96);
+    EXPECT_EQ(ChannelFromText("-3", 96), 1);
+    EXPECT_EQ(ChannelFromText("-0.5", 96), 1);
+    EXPECT_EQ(ChannelFromText("96", 96), 96);
+    // 257 is compared before narrowing: it is 96, not 1.
+    EXPECT_EQ(ChannelFromText("257", 96), 96);
+    EXPECT_EQ(ChannelFromText("257", 255), 255);
+    // Nothing atof can read: 0, so channel 1.
+    EXPECT_EQ(ChannelFromText("-", 96), 1);
+    EXPECT_EQ(ChannelFromText(".", 96), 1);
+}
+
+TEST(TypedPower, HundredthsOfTheDoubleProductTruncated)
+{
+    EXPECT_EQ(PowerFromText("7", 700, 1300), 700);
+    EXPECT_EQ(PowerFromText("8.2", 700, 1300), 819);
+    EXPECT_EQ(PowerFromText("7.1", 700, 1300), 710);
+    EXPECT_EQ(PowerFromText("12.999", 700, 1300), 1299);
+    EXPECT_EQ(PowerFromText("-1", 700, 1300), 700);
+    EXPECT_EQ(PowerFromText("20", 700, 1300), 1300);
+    // 65536 + 800 = 66336 must not narrow to 800 before the comparison.
+    EXPECT_EQ(PowerFromText("663.36", 700, 1300), 1300);
+    EXPECT_EQ(PowerFromText("-", 700, 1300), 700);
+    EXPECT_EQ(PowerFromText(".", 700, 1300), 700);
+    // Limits the wrong way round: the minimum is tested first.
+    EXPECT_EQ(PowerFromText("10", 1300, 700), 1300);
+}
+
+TEST(TypedValues, NonFiniteAndHugeNumbersAreClampedLikeAnyOther)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(ChannelFromNumber(inf, 96), 96);
+    EXPECT_EQ(ChannelFromNumber(-inf, 96), 1);
+    EXPECT_EQ(ChannelFromNumber(nan, 96), 1);
+    EXPECT_EQ(ChannelFromNumber(1e300, 96), 96);
+    EXPECT_EQ(ChannelFromNumber(-1e300, 96), 1);
+    EXPECT_EQ(ChannelFromNumber(4294967297.0, 96), 96);  // 2^32 + 1
+    EXPECT_EQ(PowerFromNumber(inf, 700, 1300), 1300);
+    EXPECT_EQ(PowerFromNumber(-inf, 700, 1300), 700);
+    EXPECT_EQ(PowerFromNumber(nan, 700, 1300), 700);
+    EXPECT_EQ(PowerFromNumber(1e300, 700, 1300), 1300);
+    EXPECT_EQ(PowerFromNumber(21474836.48, 700, 1300), 1300);  // x100 just past INT32_MAX
+    EXPECT_EQ(PowerFromNumber(-1e300, 700, 1300), 700);
+
+    // atof overflows to an infinity on every runtime.
+    EXPECT_EQ(ChannelFromText("1e999", 96), 96);
+    EXPECT_EQ(ChannelFromText("-1e999", 96), 1);
+    EXPECT_EQ(PowerFromText("1e999", 700, 1300), 1300);
+    EXPECT_EQ(PowerFromText("-1e999", 700, 1300), 700);
+    EXPECT_EQ(PowerFromText("99999999999999999999", 700, 1300), 1300);
+    // Whether atof reads the words depends on the C runtime (msvcrt does not: 0); either
+    // way the value lands inside the limits.
+    for (const char* word : {"inf", "-inf", "nan", "infinity", "nan(1)", "0x7fffffff"}) {
+        uint8_t channel = ChannelFromText(word, 96);
+        EXPECT_TRUE(channel >= 1 && channel <= 96) << word;
+        uint16_t power = PowerFromText(word, 700, 1300);
+        EXPECT_TRUE(power >= 700 && power <= 1300) << word;
+    }
+}
+
+TEST(TypedValues, FillTheSetFrames)
+{
+    DeviceFrame channel = setChannelFrame;
+    FillSetChannel(channel, ChannelFromText("12.9", 96));
+    EXPECT_EQ(std::vector<uint8_t>(channel.bytes, channel.bytes + FRAME_LENGTH),
+              (std::vector<uint8_t>{0x00, 0x01, 0x01, 0x00, 0x0C, 0x0E}));
+    FillSetChannel(channel, ChannelFromText("300", 96));
+    EXPECT_EQ(std::vector<uint8_t>(channel.bytes, channel.bytes + FRAME_LENGTH),
+              (std::vector<uint8_t>{0x00, 0x01, 0x01, 0x00, 0x60, 0x62}));
+
+    DeviceFrame power = setPowerFrame;
+    FillSetPower(power, PowerFromText("8.2", 700, 1300));
+    EXPECT_EQ(std::vector<uint8_t>(power.bytes, power.bytes + FRAME_LENGTH),
+              (std::vector<uint8_t>{0x00, 0x01, 0x02, 0x03, 0x33, 0x39}));
+    FillSetPower(power, PowerFromText("-1", 700, 1300));
+    EXPECT_EQ(std::vector<uint8_t>(power.bytes, power.bytes + FRAME_LENGTH),
+              (std::vector<uint8_t>{0x00, 0x01, 0x02, 0x02, 0xBC, 0xC1}));
+}
+
+}  // namespace
