@@ -1,0 +1,139 @@
+#include "ControllerDlg.h"
+#include "Globals.h"
+#include "ResponseParser.h"
+
+BEGIN_MESSAGE_MAP(CControllerDlg, CDialog)
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDC_OPENPORT, OnOpenPort)
+    ON_WM_TIMER()
+    ON_MESSAGE(WM_LINK_RXCHAR, OnLinkRxChar)
+    ON_BN_CLICKED(IDC_SET_CHANNEL, OnSetChannel)
+    ON_BN_CLICKED(IDC_SET_POWER, OnSetPower)
+    ON_BN_CLICKED(IDC_ACTIVE, OnActive)
+    ON_BN_CLICKED(IDC_CHANNEL_DOWN, OnChannelDown)
+    ON_BN_CLICKED(IDC_CHANNEL_UP, OnChannelUp)
+    ON_BN_CLICKED(IDC_POWER_UP, OnPowerUp)
+    ON_BN_CLICKED(IDC_POWER_DOWN, OnPowerDown)
+END_MESSAGE_MAP()
+
+int CentredIconOffset(int clientExtent, int iconExtent) {
+    return (clientExtent - iconExtent + 1) / 2;
+}
+
+CControllerDlg::CControllerDlg(CWnd* pParent) : CDialog(IDD_CONTROLLER_DIALOG, pParent) {
+    m_hIcon = AfxGetApp()->LoadIcon(IDI_MAIN);
+}
+
+void CControllerDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_POWER_LABEL, m_powerLabel);
+    DDX_Control(pDX, IDC_CHANNEL_LABEL, m_channelLabel);
+    DDX_Control(pDX, IDC_OPENPORT, m_openPortButton);
+    DDX_Control(pDX, IDC_ACTIVE, m_activeButton);
+    DDX_Control(pDX, IDC_WAVELENGTH, m_wavelength);
+    DDX_Control(pDX, IDC_SET_POWER, m_setPowerButton);
+    DDX_Control(pDX, IDC_POWER_UP, m_powerUpButton);
+    DDX_Control(pDX, IDC_POWER_DOWN, m_powerDownButton);
+    DDX_Control(pDX, IDC_ITLA_CHANNEL, m_itlaChannel);
+    DDX_Control(pDX, IDC_FREQUENCY, m_frequency);
+    DDX_Control(pDX, IDC_CHANNEL_UP, m_channelUpButton);
+    DDX_Control(pDX, IDC_CHANNEL_DOWN, m_channelDownButton);
+    DDX_Control(pDX, IDC_SET_CHANNEL, m_setChannelButton);
+    DDX_Control(pDX, IDC_POWER_SLIDER, m_powerSlider);
+    DDX_Control(pDX, IDC_CHANNEL_SLIDER, m_channelSlider);
+    DDX_Control(pDX, IDC_POWER_EDIT, m_powerEdit);
+    DDX_Control(pDX, IDC_CHANNEL_EDIT, m_channelEdit);
+    DDX_Control(pDX, IDC_PORTLIST, m_portList);
+}
+
+BOOL CControllerDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    RebuildPortList();
+
+    // The typed text sits 4 pixels lower than the edit's default.
+    for (CNumericEdit* edit : {&m_channelEdit, &m_powerEdit}) {
+        RECT rect;
+        edit->GetClientRect(&rect);
+        ::OffsetRect(&rect, 0, 4);
+        edit->SendMessage(EM_SETRECT, 0, reinterpret_cast<LPARAM>(&rect));
+    }
+
+    m_openPortButton.SetWindowText("OpenPort");
+    m_portList.EnableWindow(TRUE);
+    return TRUE;  // the system focuses the first control in tab order
+}
+
+void CControllerDlg::OnPaint() {
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    dc.DrawIcon(CentredIconOffset(rect.right - rect.left, cxIcon),
+                CentredIconOffset(rect.bottom - rect.top, cyIcon), m_hIcon);
+}
+
+HCURSOR CControllerDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+
+LRESULT CControllerDlg::OnLinkRxChar(WPARAM wParam, LPARAM lParam) {
+    return FeedResponseByte(ResponseParser, DeviceState, *this, static_cast<uint8_t>(wParam & 0xFF),
+                            static_cast<long>(lParam));
+}
+
+void CControllerDlg::SetText(DisplayText item, const char* text) {
+    displayText = text;
+    switch (item) {
+    case DisplayText::ChannelEdit:
+        SetDlgItemText(IDC_CHANNEL_EDIT, displayText);
+        break;
+    case DisplayText::Frequency:
+        SetDlgItemText(IDC_FREQUENCY, displayText);
+        break;
+    case DisplayText::Wavelength:
+        SetDlgItemText(IDC_WAVELENGTH, displayText);
+        break;
+    case DisplayText::ItlaChannel:
+        SetDlgItemText(IDC_ITLA_CHANNEL, displayText);
+        break;
+    case DisplayText::PowerEdit:
+        SetDlgItemText(IDC_POWER_EDIT, displayText);
+        break;
+    case DisplayText::ChannelLabel:
+        SetDlgItemText(IDC_CHANNEL_LABEL, displayText);
+        break;
+    case DisplayText::PowerLabel:
+        SetDlgItemText(IDC_POWER_LABEL, displayText);
+        break;
+    case DisplayText::ActiveButton:
+        m_activeButton.SetWindowText(displayText);
+        break;
+    }
+}
+
+CSliderCtrl& CControllerDlg::SliderOf(Slider slider) {
+    return slider == Slider::Channel ? m_channelSlider : m_powerSlider;
+}
+
+void CControllerDlg::SetSliderPos(Slider slider, int pos) { SliderOf(slider).SetPos(pos); }
+
+void CControllerDlg::SetSliderRange(Slider slider, int min, int max) {
+    SliderOf(slider).SetRange(min, max, FALSE);
+}
+
+void CControllerDlg::ClearSliderTicks(Slider slider) { SliderOf(slider).ClearTics(TRUE); }
+
+void CControllerDlg::AddSliderTick(Slider slider, int pos) { SliderOf(slider).SetTic(pos); }
+
+void CControllerDlg::StopTimer(unsigned id) { KillTimer(id); }
+
+void CControllerDlg::StartTimer(unsigned id, unsigned periodMs) { SetTimer(id, periodMs); }
