@@ -2,6 +2,11 @@
 #pragma once
 #include <cstdint>
 #include "DeviceFrame.h"
+#include "DeviceState.h"
 
 // The query to send at this stage, or nullptr (STAGE_READY, unknown values).
 const DeviceFrame* StartupQuery(uint8_t stage);
+
+// The stage after a valid response of this code: the next one when the stage awaits that
+// code, the same stage otherwise.
+uint8_t StageAfterResponse(uint8_t stage, uint8_t code);
