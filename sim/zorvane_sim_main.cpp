@@ -230,7 +230,7 @@ class Simulator {
 public:
     Simulator(const Options& options, const LogWriter& log, int64_t start)
         : link_(options.link), log_(log), start_(start),
-          model_(options.settings, [&log](int64_t ms, const std::string& line) { log.Line(ms, line); })
+          model_(options.settings, [this](int64_t ms, const std::string& line) { log_.Line(ms, line); })
     {
     }
 
