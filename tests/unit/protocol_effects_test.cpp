@@ -189,6 +189,7 @@ TEST_F(ResponseEffectsTest, CompleteStartup)
         EXPECT_EQ(state.stage, tick.next);
     }
     EXPECT_EQ(StartupQuery(state.stage), nullptr);
+    EXPECT_EQ(StartupQuery(9), nullptr);
 
     EXPECT_EQ(display.Last("text ChannelEdit"), "text ChannelEdit 1");
     EXPECT_EQ(display.Last("text Frequency"), "text Frequency 191300");
