@@ -1,0 +1,328 @@
+#include "SerialLink.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+const DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+const DWORD WORKER_EXIT_CODE = 100;
+
+bool IsSignalled(HANDLE event) {
+    return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+BYTE ParityFromLetter(char letter) {
+    switch (letter) {
+    case 'E': return EVENPARITY;
+    case 'O': return ODDPARITY;
+    case 'M': return MARKPARITY;
+    case 'S': return SPACEPARITY;
+    default: return NOPARITY;
+    }
+}
+
+BYTE StopBitsFromCode(int code) {
+    switch (code) {
+    case 1: return ONE5STOPBITS;
+    case 2: return TWOSTOPBITS;
+    default: return ONESTOPBIT;
+    }
+}
+
+CSerialLink::CSerialLink()
+    : thread(nullptr), workerAlive(0), shutdownEvent(nullptr), portHandle(nullptr),
+      writeEvent(nullptr), events{}, overlapped{}, timeouts{}, dcb{}, owner(nullptr),
+      portNumber(0), writeBuffer(nullptr), eventMask(0), writeBufferSize(0), writeLength(1),
+      ownerWindow(nullptr), ioOverlapped{} {}
+
+CSerialLink::~CSerialLink() {
+    do {
+        if (shutdownEvent) SetEvent(shutdownEvent);
+    } while (workerAlive);
+    if (portHandle) CloseHandle(portHandle);
+    for (HANDLE event : {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent}) {
+        if (event) CloseHandle(event);
+    }
+    delete[] writeBuffer;
+    if (events[0]) DeleteCriticalSection(&lock);
+}
+
+int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dataBits,
+                      int stopBits, DWORD mask, UINT bufferSize, UINT readInterval,
+                      UINT readMultiplier, UINT readConstant, UINT writeMultiplier,
+                      UINT writeConstant) {
+    // Callers stop the link first; this only makes sure no worker outlives the old port.
+    while (workerAlive) SetEvent(shutdownEvent);
+
+    const bool firstOpen = events[0] == nullptr;
+    for (HANDLE* event : {&overlapped.hEvent, &writeEvent, &shutdownEvent, &ioOverlapped.hEvent}) {
+        if (*event) {
+            ResetEvent(*event);
+        } else {
+            *event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        }
+    }
+    events[0] = shutdownEvent;
+    events[1] = overlapped.hEvent;
+    events[2] = writeEvent;
+    if (firstOpen) InitializeCriticalSection(&lock);
+
+    owner = ownerWnd;
+    ownerWindow = ownerWnd ? ownerWnd->GetSafeHwnd() : nullptr;
+    delete[] writeBuffer;
+    writeBuffer = new (std::nothrow) BYTE[bufferSize];
+    portNumber = port;
+    writeBufferSize = writeBuffer ? bufferSize : 0;
+    eventMask = mask;
+
+    EnterCriticalSection(&lock);
+    if (portHandle) {
+        CloseHandle(portHandle);
+        portHandle = nullptr;
+    }
+    char path[32];
+    snprintf(path, sizeof path, "\\\\.\\COM%u", port);
+    const BYTE stopBitsSetting = StopBitsFromCode(stopBits);
+    const BYTE paritySetting = ParityFromLetter(parity);
+
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        LeaveCriticalSection(&lock);
+        return 0;
+    }
+    portHandle = handle;
+
+    // A failed step is reported and skips the steps after it; the port stays open as it is.
+    [&] {
+        timeouts.ReadIntervalTimeout = readInterval * 1000;
+        timeouts.ReadTotalTimeoutMultiplier = readMultiplier * 1000;
+        timeouts.ReadTotalTimeoutConstant = readConstant * 1000;
+        timeouts.WriteTotalTimeoutMultiplier = writeMultiplier * 1000;
+        timeouts.WriteTotalTimeoutConstant = writeConstant * 1000;
+        if (!SetCommTimeouts(portHandle, &timeouts)) {
+            ReportError("SetCommTimeouts()");
+            return;
+        }
+        if (!SetCommMask(portHandle, eventMask)) {
+            ReportError("SetCommMask()");
+            return;
+        }
+        if (!GetCommState(portHandle, &dcb)) {
+            ReportError("GetCommState()");
+            return;
+        }
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+        dcb.EvtChar = 0x71;
+        dcb.BaudRate = baud;
+        dcb.Parity = paritySetting;
+        dcb.ByteSize = static_cast<BYTE>(dataBits);
+        dcb.StopBits = stopBitsSetting;
+        if (!SetCommState(portHandle, &dcb)) ReportError("SetCommState()");
+    }();
+
+    PurgeComm(portHandle, PURGE_ALL);
+    LeaveCriticalSection(&lock);
+    return 1;
+}
+
+BOOL CSerialLink::Start() {
+    // Raised before the thread exists, so that a Stop straight after Start waits for it.
+    workerAlive = 1;
+    thread = AfxBeginThread(WorkerProc, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
+    if (!thread) workerAlive = 0;
+    return thread != nullptr;
+}
+
+void CSerialLink::Stop() {
+    // The worker may be waiting in SendMessageA for this thread: keep handling messages
+    // until it has seen the request and ended.
+    do {
+        if (shutdownEvent) SetEvent(shutdownEvent);
+        MSG msg;
+        if (ownerWindow && PeekMessageA(&msg, ownerWindow, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    } while (workerAlive);
+
+    if (portHandle) {
+        CloseHandle(portHandle);
+        portHandle = nullptr;
+    }
+    for (HANDLE event : {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent}) {
+        if (event) ResetEvent(event);
+    }
+}
+
+BOOL CSerialLink::Send(const void* bytes, int length) {
+    if (length < 0 || static_cast<DWORD>(length) > writeBufferSize || (!bytes && length > 0) ||
+        !writeEvent) {
+        return FALSE;
+    }
+    // The worker takes its copy under the same lock, so it never writes half of a frame
+    // and half of the one that replaced it.
+    std::lock_guard<std::mutex> hold(slotLock);
+    std::copy_n(static_cast<const BYTE*>(bytes), length, writeBuffer);
+    writeLength = length;
+    return SetEvent(writeEvent);
+}
+
+void CSerialLink::ReportError(const char* operation) {
+    const DWORD code = GetLastError();
+    char* systemText = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&systemText),
+                   0, nullptr);
+    char unknownText[48];
+    snprintf(unknownText, sizeof unknownText, "Error %lu (no description).", code);
+
+    // The port line is kept whole at the end; a long system text is cut short instead.
+    char portLine[32];
+    const int portLineLength =
+        snprintf(portLine, sizeof portLine, "\nPort: %d\n", static_cast<int>(portNumber));
+    char message[200];
+    snprintf(message, sizeof message - portLineLength,
+             "WARNING:  %s Failed with the following error: \n%s", operation ? operation : "",
+             systemText ? systemText : unknownText);
+    memcpy(message + strlen(message), portLine, portLineLength + 1);
+
+    MessageBoxA(nullptr, message, "Application Error", MB_ICONERROR);
+    LocalFree(systemText);
+}
+
+void CSerialLink::Notify(UINT message, WPARAM wParam) {
+    if (IsWindow(ownerWindow)) {
+        SendMessageA(ownerWindow, message, wParam, static_cast<LPARAM>(portNumber));
+    }
+}
+
+UINT CSerialLink::WorkerProc(LPVOID param) {
+    CSerialLink* link = static_cast<CSerialLink*>(param);
+    link->workerAlive = 1;
+    if (link->portHandle) PurgeComm(link->portHandle, PURGE_ALL);
+
+    // The system writes the occurred events here when a pending wait ends, so it lives as
+    // long as the thread, and the thread does not end while a wait is pending.
+    DWORD occurred = 0;
+    bool waitPending = false;
+    for (;;) {
+        if (WaitCommEvent(link->portHandle, &occurred, &link->overlapped)) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(link->portHandle, &errors, &status) || status.cbInQue == 0) {
+                continue;
+            }
+        } else {
+            // 87: the wait started earlier is still pending, and serves as well.
+            const DWORD code = GetLastError();
+            if (code == ERROR_IO_PENDING) {
+                waitPending = true;
+            } else if (code != ERROR_INVALID_PARAMETER) {
+                link->ReportError("WaitCommEvent()");
+            }
+        }
+
+        switch (WaitForMultipleObjects(3, link->events, FALSE, INFINITE)) {
+        case WAIT_OBJECT_0:
+            if (waitPending) {
+                // Setting the mask ends the pending wait; let it finish before this thread,
+                // whose stack it writes to, and the link, whose record it writes to, go.
+                DWORD ignored = 0;
+                SetCommMask(link->portHandle, link->eventMask);
+                GetOverlappedResult(link->portHandle, &link->overlapped, &ignored, TRUE);
+            }
+            // The link may be gone once the flag drops: nothing of it is touched after.
+            link->workerAlive = 0;
+            AfxEndThread(WORKER_EXIT_CODE, TRUE);
+            break;
+        case WAIT_OBJECT_0 + 1: {
+            waitPending = false;
+            // Acts on the events enabled at Open, not on the ones that occurred.
+            DWORD enabled = 0;
+            GetCommMask(link->portHandle, &enabled);
+            if (enabled & EV_RXCHAR) link->ReceiveBytes();
+            if (enabled & EV_CTS) link->Notify(WM_LINK_CTS, 0);
+            if (enabled & EV_RXFLAG) link->Notify(WM_LINK_RXFLAG, 0);
+            if (enabled & EV_BREAK) link->Notify(WM_LINK_BREAK, 0);
+            if (enabled & EV_ERR) link->Notify(WM_LINK_ERR, 0);
+            if (enabled & EV_RING) link->Notify(WM_LINK_RING, 0);
+            break;
+        }
+        case WAIT_OBJECT_0 + 2:
+            link->WriteBytes();
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void CSerialLink::ReceiveBytes() {
+    if (IsSignalled(shutdownEvent)) return;
+    do {
+        DWORD errors = 0;
+        COMSTAT status{};
+        EnterCriticalSection(&lock);
+        const BOOL known = ClearCommError(portHandle, &errors, &status);
+        LeaveCriticalSection(&lock);
+        // Without a fresh count there is nothing safe to read: wait for the next event.
+        if (!known || status.cbInQue == 0) return;
+
+        BYTE byte = 0;
+        DWORD count = 0;
+        const char* failure = nullptr;
+        EnterCriticalSection(&lock);
+        if (!ReadFile(portHandle, &byte, 1, &count, &ioOverlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                failure = "ReadFile()";
+            } else if (!GetOverlappedResult(portHandle, &ioOverlapped, &count, TRUE)) {
+                failure = "GetOverlappedResults() in ReadFile()";
+            }
+        }
+        LeaveCriticalSection(&lock);
+        if (failure) {
+            ReportError(failure);
+        } else if (count == 1) {
+            // Sent without the lock: the window's handler may take its time.
+            Notify(WM_LINK_RXCHAR, byte);
+        }
+    } while (!IsSignalled(shutdownEvent));
+}
+
+void CSerialLink::WriteBytes() {
+    std::vector<BYTE> frame;
+    {
+        std::lock_guard<std::mutex> hold(slotLock);
+        frame.assign(writeBuffer, writeBuffer + writeLength);
+        // A Send from here on signals again and is written by the next pass.
+        ResetEvent(writeEvent);
+    }
+
+    EnterCriticalSection(&lock);
+    ioOverlapped.Offset = 0;
+    ioOverlapped.OffsetHigh = 0;
+    // Unread replies and unsent bytes belong to earlier frames: drop them.
+    PurgeComm(portHandle, PURGE_ALL);
+    DWORD written = 0;
+    if (WriteFile(portHandle, frame.data(), static_cast<DWORD>(frame.size()), &written,
+                  &ioOverlapped)) {
+        LeaveCriticalSection(&lock);
+        return;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        LeaveCriticalSection(&lock);
+        ReportError("WriteFile()");
+        return;
+    }
+    written = 0;
+    const BOOL done = GetOverlappedResult(portHandle, &ioOverlapped, &written, TRUE);
+    LeaveCriticalSection(&lock);
+    if (!done) ReportError("GetOverlappedResults() in WriteFile()");
+}

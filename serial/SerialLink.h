@@ -1,0 +1,72 @@
+// The program's one serial port: opened for overlapped I/O, served by a worker thread that
+// hands every received byte to the owner window and writes the frames given to Send.
+#pragma once
+#include <atomic>
+#include <mutex>
+#include "afxwin.h"
+
+// Messages the worker sends to the owner window; wParam is the byte (RXCHAR) or 0,
+// lParam the port number.
+const UINT WM_LINK_BREAK = WM_USER + 1;
+const UINT WM_LINK_CTS = WM_USER + 2;
+const UINT WM_LINK_ERR = WM_USER + 4;
+const UINT WM_LINK_RING = WM_USER + 5;
+const UINT WM_LINK_RXCHAR = WM_USER + 7;
+const UINT WM_LINK_RXFLAG = WM_USER + 8;
+
+// The line settings of Open's parity letter (upper-case E, O, M, S; anything else means
+// none) and stop-bits code (0 one, 1 one and a half, 2 two; anything else means one).
+BYTE ParityFromLetter(char letter);
+BYTE StopBitsFromCode(int code);
+
+class CSerialLink {
+public:
+    CSerialLink();
+    virtual ~CSerialLink();
+
+    // 1 when the port was opened (also when a later setting failed and was reported),
+    // 0 when it could not be opened. Time-outs are given in seconds.
+    int Open(CWnd* owner, UINT port, UINT baud, char parity, int dataBits, int stopBits,
+             DWORD eventMask, UINT writeBufferSize, UINT readInterval, UINT readMultiplier,
+             UINT readConstant, UINT writeMultiplier, UINT writeConstant);
+    BOOL Start();
+    // Ends the worker, handling the owner window's messages meanwhile, and closes the port.
+    void Stop();
+    // Hands a frame to the worker; a frame not yet written is replaced by the next one.
+    // Refuses (returns 0) a length that is negative or larger than the write buffer.
+    BOOL Send(const void* bytes, int length);
+    // Shows the error box for a failed port operation, with the last error's text.
+    void ReportError(const char* operation);
+
+    CSerialLink(const CSerialLink&) = delete;
+    CSerialLink& operator=(const CSerialLink&) = delete;
+
+private:
+    static UINT WorkerProc(LPVOID param);
+    void ReceiveBytes();
+    void WriteBytes();
+    // Sends a link message to the owner window, if it still exists.
+    void Notify(UINT message, WPARAM wParam);
+
+    CWinThread* thread;
+    CRITICAL_SECTION lock;           // port I/O of Open and of the worker
+    std::atomic<LONG> workerAlive;
+    HANDLE shutdownEvent;
+    HANDLE portHandle;
+    HANDLE writeEvent;
+    HANDLE events[3];                // shutdownEvent, overlapped.hEvent, writeEvent
+    OVERLAPPED overlapped;           // the comm-event wait
+    COMMTIMEOUTS timeouts;
+    DCB dcb;
+    CWnd* owner;
+    UINT portNumber;
+    BYTE* writeBuffer;
+    DWORD eventMask;
+    DWORD writeBufferSize;
+    int writeLength;
+    HWND ownerWindow;                // owner's handle, taken at Open: the worker never reads owner
+    std::mutex slotLock;             // writeBuffer and writeLength, between Send and the worker
+    OVERLAPPED ioOverlapped;         // reads and writes; overlapped serves the comm-event wait only
+};
+
+extern CSerialLink theLink;

@@ -1,0 +1,432 @@
+// CSerialLink over real virtual lines (see with_ports.sh): the link holds one end, the test
+// plays the module on the other with plain blocking calls.
+#include <gtest/gtest.h>
+#include <winternl.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "link_harness.h"
+
+namespace {
+
+const std::string FRAME("\x01\x01\x01\x00\x05\x08", 6);
+const std::string OTHER_FRAME("\x00\x01\x02\x02\xBC\xC1", 6);
+
+// Closes every "Application Error" box that appears, keeping its text.
+class BoxWatcher {
+public:
+    BoxWatcher() : worker([this] { Watch(); }) {}
+    ~BoxWatcher() {
+        stop = true;
+        worker.join();
+    }
+    // The texts seen so far, forgotten once taken.
+    std::vector<std::string> Take() {
+        std::lock_guard<std::mutex> hold(mutex);
+        return std::move(texts);
+    }
+
+private:
+    static BOOL CALLBACK CollectStatic(HWND child, LPARAM param) {
+        char className[16] = "";
+        char text[512] = "";
+        GetClassNameA(child, className, sizeof className);
+        GetWindowTextA(child, text, sizeof text);
+        if (lstrcmpiA(className, "Static") == 0 && text[0]) *reinterpret_cast<std::string*>(param) = text;
+        return TRUE;
+    }
+    void Watch() {
+        while (!stop) {
+            HWND box = FindWindowA("#32770", "Application Error");
+            if (!box) {
+                Sleep(5);
+                continue;
+            }
+            std::string text;
+            EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&text));
+            {
+                std::lock_guard<std::mutex> hold(mutex);
+                texts.push_back(text);
+            }
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            while (IsWindow(box)) Sleep(5);
+        }
+    }
+
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::vector<std::string> texts;
+    std::thread worker;
+};
+
+// The handles this process holds (Wine's GetProcessHandleCount gives 0; the system-wide
+// handle list is kept).
+DWORD HandleCount() {
+    struct Entry {
+        ULONG process;
+        BYTE type;
+        BYTE flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    struct List {
+        ULONG count;
+        Entry entries[1];
+    };
+    std::vector<ULONGLONG> buffer(1 << 17);
+    ULONG length = 0;
+    const auto systemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+    if (NtQuerySystemInformation(systemHandleInformation, buffer.data(),
+                                 static_cast<ULONG>(buffer.size() * sizeof buffer[0]), &length) != 0) {
+        return 0;
+    }
+    const List* list = reinterpret_cast<const List*>(buffer.data());
+    DWORD count = 0;
+    for (ULONG i = 0; i < list->count; i++) {
+        if (list->entries[i].process == GetCurrentProcessId()) count++;
+    }
+    return count;
+}
+
+class SerialLinkTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        link.Stop();
+        EXPECT_EQ(boxes.Take(), std::vector<std::string>()) << "unexpected error boxes";
+    }
+    // Opens and starts the link on LINK_PORT; the module side is on MODULE_PORT. The worker
+    // purges the port when it starts: a first frame through the line shows it has.
+    void Run() {
+        ASSERT_TRUE(module.IsOpen());
+        ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
+        ASSERT_TRUE(link.Start());
+        ASSERT_TRUE(link.Send("?", 1));
+        ASSERT_EQ(module.Read(1), "?");
+    }
+    // Wine does not refuse a second handle to a port, so a closed port shows as the
+    // process's handle count falling back to what it was before the port was opened (the
+    // link's events are made by this first, failing, Open).
+    DWORD CountWithoutPort() {
+        EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, ABSENT_PORT), 0);
+        return HandleCount();
+    }
+    bool HandleCountFallsTo(DWORD count) {
+        return PumpUntil([&] { return HandleCount() == count; }, 1000);
+    }
+    bool ReceivedCount(size_t n, DWORD timeoutMs = 3000) {
+        return PumpUntil([&] { return owner.Bytes().size() >= n; }, timeoutMs);
+    }
+
+    BoxWatcher boxes;
+    OwnerWindow owner;
+    ModulePort module{MODULE_PORT};
+    CSerialLink link;
+};
+
+TEST_F(SerialLinkTest, DeliversEveryByteInOrderWithThePortNumber) {
+    Run();
+    ASSERT_TRUE(module.Write(FRAME));
+    ASSERT_TRUE(ReceivedCount(6));
+    EXPECT_EQ(owner.Bytes(), FRAME);
+    for (const LinkMessage& m : owner.messages) {
+        EXPECT_EQ(m.message, WM_LINK_RXCHAR);
+        EXPECT_EQ(m.lParam, static_cast<LPARAM>(LINK_PORT));
+    }
+    EXPECT_EQ(WM_LINK_RXCHAR, 0x407u);
+}
+
+// Bytes that come while the window handles one are read in the same pass: no new port
+// event announces bytes that were already queued when the worker looked.
+TEST_F(SerialLinkTest, BytesArrivingDuringHandlingAreDeliveredToo) {
+    Run();
+    owner.onMessage = [&](const LinkMessage&) {
+        if (owner.messages.size() == 1) {
+            module.Write(FRAME.substr(1));
+            Sleep(50);  // let them cross the line while the worker still waits for us
+        }
+    };
+    ASSERT_TRUE(module.Write(FRAME.substr(0, 1)));
+    ASSERT_TRUE(ReceivedCount(6, 2000)) << "got " << owner.Bytes().size();
+    EXPECT_EQ(owner.Bytes(), FRAME);
+}
+
+TEST_F(SerialLinkTest, SendWritesTheWholeFrame) {
+    Run();
+    ASSERT_TRUE(link.Send(FRAME.data(), 6));
+    EXPECT_EQ(module.Read(6), FRAME);
+    ASSERT_TRUE(link.Send(OTHER_FRAME.data(), 6));
+    EXPECT_EQ(module.Read(6), OTHER_FRAME);
+}
+
+// While the worker waits for the window, two frames are handed over: only the second
+// is written, once.
+TEST_F(SerialLinkTest, TheLatestOfTwoSendsIsWrittenOnce) {
+    Run();
+    owner.onMessage = [&](const LinkMessage&) {
+        link.Send(FRAME.data(), 6);
+        link.Send(OTHER_FRAME.data(), 6);
+    };
+    ASSERT_TRUE(module.Write("x"));
+    ASSERT_TRUE(ReceivedCount(1));
+    EXPECT_EQ(module.Read(12, 300), OTHER_FRAME);
+}
+
+// A frame replaced while the worker is still writing the one before (the line is full and
+// the write waits part-way): the rest of the earlier frame must still be the earlier
+// frame, and the new one is written whole after it. The purge before the second write may
+// drop the tail of the first, never add to it.
+TEST_F(SerialLinkTest, AFrameReplacedWhileBeingWrittenIsNotTorn) {
+    const int size = 512 * 1024;  // far more than the ptys and socat hold
+    ASSERT_EQ(link.Open(&owner.wnd, LINK_PORT, 9600, 'N', 8, 0, EV_RXCHAR, size, 1000, 1000, 1000,
+                        1000, 1000),
+              1);
+    ASSERT_TRUE(link.Start());
+    ASSERT_TRUE(link.Send("?", 1));
+    ASSERT_EQ(module.Read(1), "?");
+
+    const std::string first(size, 'a');
+    const std::string second(size, 'b');
+    ASSERT_TRUE(link.Send(first.data(), size));
+    Sleep(200);  // the worker fills the line and waits for it to drain
+    ASSERT_TRUE(link.Send(second.data(), size));
+    const std::string line = module.Read(2 * size, 500);
+
+    const size_t firstBytes = std::count(line.begin(), line.end(), 'a');
+    ASSERT_GT(firstBytes, 0u) << "the first write never began";
+    EXPECT_EQ(line.find_first_not_of('a'), firstBytes) << "the first frame has foreign bytes";
+    EXPECT_EQ(line.size() - firstBytes, static_cast<size_t>(size)) << "the second frame is not written once, whole";
+}
+
+TEST_F(SerialLinkTest, SendRefusesLengthsOutsideTheBuffer) {
+    char big[600] = {};
+    EXPECT_FALSE(link.Send(FRAME.data(), 6)) << "before any Open there is no buffer";
+    ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
+    EXPECT_FALSE(link.Send(FRAME.data(), -1));
+    EXPECT_FALSE(link.Send(big, 513));
+    EXPECT_FALSE(link.Send(nullptr, 6));
+    ASSERT_TRUE(link.Start());
+    EXPECT_EQ(module.Read(1, 200), "") << "a refused Send wrote something";
+    ASSERT_TRUE(link.Send(big, 512));
+    EXPECT_EQ(module.Read(512).size(), 512u);
+    ASSERT_TRUE(link.Send(FRAME.data(), 6));
+    EXPECT_EQ(module.Read(6), FRAME);
+}
+
+// Shutdown and a frame signalled together: shutdown wins and nothing is written. The
+// worker is held in the window's handler while a Send and a Stop (from another thread,
+// which cannot pump this window) are both made.
+TEST_F(SerialLinkTest, ShutdownWinsOverAPendingWrite) {
+    Run();
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> stopped{false};
+    std::thread stopper;
+    owner.onMessage = [&](const LinkMessage&) {
+        link.Send(FRAME.data(), 6);
+        stopper = std::thread([&] {
+            stopping = true;
+            link.Stop();
+            stopped = true;
+        });
+        while (!stopping) Sleep(1);
+        Sleep(20);  // Stop signals at once and then waits for the worker
+    };
+    ASSERT_TRUE(module.Write("x"));
+    EXPECT_TRUE(PumpUntil([&] { return stopped.load(); }));
+    stopper.join();
+    EXPECT_EQ(module.Read(1, 300), "");
+}
+
+// With only EV_TXEMPTY enabled, which leads to nothing, the worker leaves received bytes
+// queued; the purge before a write throws them away. What is left queued is seen after
+// Stop from a fresh handle.
+TEST_F(SerialLinkTest, UnreadInputIsDiscardedBeforeAWrite) {
+    auto runWithoutReading = [&] {
+        ASSERT_EQ(link.Open(&owner.wnd, LINK_PORT, 9600, 'N', 8, 0, EV_TXEMPTY, 512, 1000, 1000,
+                            1000, 1000, 1000),
+                  1);
+        ASSERT_TRUE(link.Start());
+        ASSERT_TRUE(link.Send("?", 1));
+        ASSERT_EQ(module.Read(1), "?");
+        ASSERT_TRUE(module.Write("stale"));
+        Sleep(50);
+    };
+    runWithoutReading();
+    link.Stop();
+    {
+        ModulePort reopened(LINK_PORT);
+        ASSERT_TRUE(reopened.IsOpen());
+        ASSERT_EQ(reopened.Queued(), 5u) << "queued bytes must outlive the handle for this test";
+        PurgeComm(reopened.handle, PURGE_RXCLEAR);
+    }
+
+    runWithoutReading();
+    ASSERT_TRUE(link.Send(FRAME.data(), 6));
+    EXPECT_EQ(module.Read(6), FRAME);
+    link.Stop();
+    ModulePort reopened(LINK_PORT);
+    EXPECT_EQ(reopened.Queued(), 0u);
+}
+
+// The worker is in SendMessageA when Stop begins: Stop must let the byte be handled, and
+// then find the worker gone and close the port.
+TEST_F(SerialLinkTest, StopWhileAByteIsBeingDelivered) {
+    const DWORD withoutPort = CountWithoutPort();
+    Run();
+    ASSERT_TRUE(module.Write("x"));
+    const ULONGLONG end = GetTickCount64() + 3000;
+    while (!(GetQueueStatus(QS_SENDMESSAGE) & (QS_SENDMESSAGE << 16)) && GetTickCount64() < end) Sleep(1);
+    ASSERT_TRUE(GetQueueStatus(QS_SENDMESSAGE) & (QS_SENDMESSAGE << 16)) << "no delivery pending";
+    link.Stop();
+    EXPECT_EQ(owner.Bytes(), "x");
+    EXPECT_TRUE(HandleCountFallsTo(withoutPort));
+}
+
+TEST_F(SerialLinkTest, StopWithoutStartReturnsAtOnceAndClosesThePort) {
+    const DWORD withoutPort = CountWithoutPort();
+    ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
+    const ULONGLONG start = GetTickCount64();
+    link.Stop();
+    EXPECT_LT(GetTickCount64() - start, 100u);
+    EXPECT_EQ(HandleCount(), withoutPort);
+}
+
+// A Stop right after Start, before the worker has run, must still wait for it; a worker
+// left behind would find the port closed and report its wait failing.
+TEST_F(SerialLinkTest, StopRightAfterStartEndsTheWorker) {
+    const DWORD withoutPort = CountWithoutPort();
+    for (int i = 0; i < 20; i++) {
+        ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
+        ASSERT_TRUE(link.Start());
+        link.Stop();
+    }
+    EXPECT_TRUE(HandleCountFallsTo(withoutPort));
+    Sleep(100);  // a worker left running would report its failing wait by now
+}
+
+TEST_F(SerialLinkTest, AnAbsentPortGivesZeroWithoutABoxAndAnotherOpensAtOnce) {
+    EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, ABSENT_PORT), 0);
+    EXPECT_EQ(boxes.Take().size(), 0u);
+    Run();
+    ASSERT_TRUE(module.Write(FRAME));
+    ASSERT_TRUE(ReceivedCount(6));
+    EXPECT_EQ(owner.messages[0].lParam, static_cast<LPARAM>(LINK_PORT));
+}
+
+TEST_F(SerialLinkTest, ASecondOpenLetsGoOfTheFirstPort) {
+    ModulePort module2(MODULE_PORT_2);
+    const DWORD withoutPort = CountWithoutPort();
+    ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
+    EXPECT_EQ(HandleCount(), withoutPort + 1);
+    ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT_2), 1);
+    EXPECT_EQ(HandleCount(), withoutPort + 1) << "the first port is still open";
+    ASSERT_TRUE(link.Start());
+    ASSERT_TRUE(link.Send("?", 1));
+    ASSERT_EQ(module2.Read(1), "?");
+    ASSERT_TRUE(module2.Write(FRAME));
+    ASSERT_TRUE(ReceivedCount(6));
+    EXPECT_EQ(owner.messages[0].lParam, static_cast<LPARAM>(LINK_PORT_2));
+    ASSERT_TRUE(link.Send(OTHER_FRAME.data(), 6));
+    EXPECT_EQ(module2.Read(6), OTHER_FRAME);
+}
+
+// The settings stay on the line after the link closes it; they are read back from a fresh
+// handle after the line was first set to something else. A pty keeps the baud rate and
+// the stop bits; it forces 8 data bits and no parity, so the parity table is checked alone.
+DCB SettingsAfterOpen(CSerialLink& link, CWnd* owner, int stopBits) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    {
+        ModulePort before(LINK_PORT);
+        GetCommState(before.handle, &dcb);
+        dcb.BaudRate = 19200;
+        dcb.StopBits = stopBits == 2 ? ONESTOPBIT : TWOSTOPBITS;
+        SetCommState(before.handle, &dcb);
+    }
+    EXPECT_EQ(link.Open(owner, LINK_PORT, 9600, 'N', 8, stopBits, EV_RXCHAR, 512, 1000, 1000, 1000,
+                        1000, 1000),
+              1);
+    link.Stop();
+    ModulePort after(LINK_PORT);
+    dcb = DCB{};
+    dcb.DCBlength = sizeof dcb;
+    EXPECT_TRUE(GetCommState(after.handle, &dcb));
+    return dcb;
+}
+
+TEST_F(SerialLinkTest, LineSettingsLandOnTheLine) {
+    const DCB dcb = SettingsAfterOpen(link, &owner.wnd, 0);
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ(SettingsAfterOpen(link, &owner.wnd, 2).StopBits, TWOSTOPBITS);
+}
+
+TEST(SerialSettingsTest, ParityLettersAreUpperCaseOnly) {
+    EXPECT_EQ(ParityFromLetter('N'), NOPARITY);
+    EXPECT_EQ(ParityFromLetter('E'), EVENPARITY);
+    EXPECT_EQ(ParityFromLetter('O'), ODDPARITY);
+    EXPECT_EQ(ParityFromLetter('M'), MARKPARITY);
+    EXPECT_EQ(ParityFromLetter('S'), SPACEPARITY);
+    EXPECT_EQ(ParityFromLetter('e'), NOPARITY);
+    EXPECT_EQ(ParityFromLetter('o'), NOPARITY);
+    EXPECT_EQ(ParityFromLetter('\0'), NOPARITY);
+    EXPECT_EQ(StopBitsFromCode(0), ONESTOPBIT);
+    EXPECT_EQ(StopBitsFromCode(1), ONE5STOPBITS);
+    EXPECT_EQ(StopBitsFromCode(2), TWOSTOPBITS);
+    EXPECT_EQ(StopBitsFromCode(-1), ONESTOPBIT);
+}
+
+// A device that opens but is no serial port fails the first configuration step: one box
+// names it, the rest are skipped, and Open still reports the port as opened.
+TEST_F(SerialLinkTest, AFailingSettingIsReportedInABox) {
+    EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, NOT_SERIAL_PORT), 1);
+    link.Stop();
+    const std::vector<std::string> texts = boxes.Take();
+    ASSERT_EQ(texts.size(), 1u);
+    const std::string& text = texts[0];
+    EXPECT_EQ(text.rfind("WARNING:  SetCommTimeouts() Failed with the following error: \n", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - 10), "\nPort: 45\n") << text;
+}
+
+class ErrorBoxTest : public SerialLinkTest {
+protected:
+    // The one box shown for `operation` with `code` as the last error, on ABSENT_PORT.
+    std::string Report(const char* operation, DWORD code) {
+        EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, ABSENT_PORT), 0);
+        SetLastError(code);
+        link.ReportError(operation);
+        const std::vector<std::string> texts = boxes.Take();
+        EXPECT_EQ(texts.size(), 1u);
+        return texts.empty() ? std::string() : texts[0];
+    }
+};
+
+TEST_F(ErrorBoxTest, NamesTheOperationTheSystemTextAndThePort) {
+    const std::string text = Report("WriteFile()", ERROR_ACCESS_DENIED);
+    char system[200] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0x0400, system, sizeof system,
+                   nullptr);
+    EXPECT_EQ(text, "WARNING:  WriteFile() Failed with the following error: \n" + std::string(system) +
+                        "\nPort: 49\n");
+}
+
+TEST_F(ErrorBoxTest, ACodeWithoutSystemTextIsStillShown) {
+    const std::string text = Report("ReadFile()", 0x2000BEEF);
+    EXPECT_EQ(text, "WARNING:  ReadFile() Failed with the following error: \n"
+                    "Error 536919791 (no description).\nPort: 49\n");
+}
+
+// The message is built in 200 bytes; a long text is cut short, the port line kept.
+TEST_F(ErrorBoxTest, ALongMessageIsCutBeforeThePortLine) {
+    const std::string operation(300, 'x');
+    const std::string text = Report(operation.c_str(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(text.size(), 199u);
+    EXPECT_EQ(text.rfind("WARNING:  xxx", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - 11), "x\nPort: 49\n");
+}
+
+}  // namespace
