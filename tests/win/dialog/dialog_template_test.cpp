@@ -166,6 +166,8 @@ TEST_F(DialogTest, TypedTextStandsFourPixelsLower) {
         EXPECT_EQ(moved.top, unmoved.top + 4);
         EXPECT_EQ(moved.left, unmoved.left);
         EXPECT_EQ(moved.right, unmoved.right);
+        ::OffsetRect(&client, 0, 4);
+        SendMessageA(edit, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&client));
     }
 }
 
