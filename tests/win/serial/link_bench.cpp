@@ -38,6 +38,12 @@ int main() {
         fprintf(stderr, "cannot open the line (run under with_ports.sh)\n");
         return 1;
     }
+    // The worker purges the port as it starts: let a first byte through before measuring.
+    link.Send("?", 1);
+    if (module.Read(1) != "?") {
+        fprintf(stderr, "the worker did not start\n");
+        return 1;
+    }
 
     double handledAt = 0;
     owner.onMessage = [&](const LinkMessage&) { handledAt = Now(); };

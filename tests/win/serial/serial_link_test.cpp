@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -304,6 +305,25 @@ TEST_F(SerialLinkTest, StopRightAfterStartEndsTheWorker) {
     }
     EXPECT_TRUE(HandleCountFallsTo(withoutPort));
     Sleep(100);  // a worker left running would report its failing wait by now
+}
+
+// The dialog may end, and its window object go, before the link is stopped: the worker
+// drops the bytes that come meanwhile and the link still stops and reopens normally.
+TEST_F(SerialLinkTest, BytesForAnOwnerThatIsGoneAreDropped) {
+    auto gone = std::make_unique<OwnerWindow>();
+    ASSERT_EQ(OpenLikePortPanel(link, &gone->wnd, LINK_PORT), 1);
+    ASSERT_TRUE(link.Start());
+    ASSERT_TRUE(link.Send("?", 1));
+    ASSERT_EQ(module.Read(1), "?");
+    gone.reset();
+    ASSERT_TRUE(module.Write(FRAME));
+    PumpUntil([] { return false; }, 100);
+    link.Stop();
+
+    Run();
+    ASSERT_TRUE(module.Write(FRAME));
+    ASSERT_TRUE(ReceivedCount(6));
+    EXPECT_EQ(owner.Bytes(), FRAME);
 }
 
 TEST_F(SerialLinkTest, AnAbsentPortGivesZeroWithoutABoxAndAnotherOpensAtOnce) {
