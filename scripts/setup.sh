@@ -11,7 +11,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64
   xvfb xdotool imagemagick x11-utils socat
-  fonts-crosextra-caladea fonts-dejavu-core
+  fonts-crosextra-caladea fonts-dejavu-core fonts-droid-fallback
 )
 
 missing=()

@@ -6,18 +6,24 @@ ZORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Creates the Wine prefix $WINEPREFIX once (serialised with a lock, since CTest may start
 # several Wine processes at a time) and points the dialog font at its metric twin.
+# Caladea has no CJK glyphs (the step buttons show U+300A/U+300B), so it is font-linked to
+# Droid Sans Fallback as Windows links to a CJK font. Wine looks the link up by the face's
+# full name ("Caladea Regular"), not by its family name, and finds the file through fontconfig.
 zorvane_prepare_prefix() {
   : "${WINEPREFIX:?}"
   export WINEPREFIX WINEDEBUG=${WINEDEBUG:--all}
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/.zorvane-ready" ]; then
+    if [ ! -f "$WINEPREFIX/.zorvane-ready-2" ]; then
       "$WINE64" wineboot -i >>"$WINEPREFIX.log" 2>&1 || true
       "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Cambria /d Caladea /f \
         >>"$WINEPREFIX.log" 2>&1 || true
+      "$WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        /v 'Caladea Regular' /t REG_MULTI_SZ /d 'DroidSansFallbackFull.ttf,Droid Sans Fallback' /f \
+        >>"$WINEPREFIX.log" 2>&1 || true
       "$WINESERVER" -w
-      touch "$WINEPREFIX/.zorvane-ready"
+      touch "$WINEPREFIX/.zorvane-ready-2"
     fi
   ) 9>"$WINEPREFIX.lock"
 }
