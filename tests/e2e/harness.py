@@ -17,12 +17,12 @@ import atexit
 import os
 import queue
 import re
-import shutil
 import signal
 import subprocess
 import sys
 import threading
 import time
+import unittest
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -330,7 +330,8 @@ class Probe:
         try:
             return wait_until(check, timeout, what, interval=0.05)
         except HarnessError as e:
-            raise HarnessError("%s; last state: %s" % (e, summary(last.get("s", {}))))
+            shot = screenshot("timeout-%s" % time.strftime("%H%M%S"))
+            raise HarnessError("%s; last state: %s; screen: %s" % (e, summary(last.get("s", {})), shot))
 
     def device_change(self):
         if self.ask("devchange").get("posted") != "1":
@@ -507,6 +508,8 @@ class App:
         if not exe.exists():
             raise HarnessError("Zorvane.exe not built: %s" % exe)
         self.session = session
+        if session.probe.ask("find").get("found") == "1":
+            raise HarnessError("a window captioned %s is already open" % CAPTION)
         self.proc = session.prefix.start(exe, stdout=subprocess.DEVNULL)
         self.started = time.monotonic()
         _cleanups.append(self.kill)
@@ -528,6 +531,11 @@ class App:
             return self.proc.returncode
         self.session.probe.close_window()
         return self.wait_exit(timeout)
+
+    def close_or_kill(self):
+        if self.close() is None:
+            self.kill()
+        self.session.probe.wait_gone(5)
 
     def kill(self):
         stop_process(self.proc, timeout=2)
@@ -587,6 +595,24 @@ class Session:
     def type(self, text):
         xdotool("type", "--delay", "50", text)
 
+    def choose_port(self, text):
+        """Chooses a port in the list with the pointer: drop the list down, click the entry."""
+        state = self.probe.state()
+        index = state.ports().index(text)
+        if state.num("ports.sel") == index:
+            return
+        self.click(IDC_PORTLIST, state)
+        state = self.probe.wait_state(lambda st: "droplist.client" in st, 5, "the port list to drop down")
+        left, top, right, bottom = state.rect("droplist.client")
+        height = state.num("droplist.itemheight")
+        row = index - state.num("droplist.top")
+        if row >= 0 and top + (row + 1) * height <= bottom:
+            self.click_at((left + right) // 2, top + row * height + height // 2)
+        else:  # scrolled out of view: walk there with the keys
+            self.key("Home", *["Down"] * index, "Return")
+        self.probe.wait_state(lambda st: st.num("ports.sel") == index and st["ports.dropped"] == "0", 5,
+                              "%s to be chosen" % text)
+
     def focus_window(self):
         """Gives the program's X window the keyboard focus (there is no window manager)."""
         ids = xdotool("search", "--name", "^%s$" % CAPTION).split()
@@ -595,8 +621,37 @@ class Session:
         xdotool("windowfocus", "--sync", ids[0])
 
 
+class TestCase(unittest.TestCase):
+    """One session (display, prefix, probe) per test class; sims and the program per test."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session()
+        cls.probe = cls.session.probe
+
+    @classmethod
+    def tearDownClass(cls):
+        cleanup()
+
+    def start_sim(self, *options, port=None):
+        sim = self.session.sim(*options, port=port)
+        self.addCleanup(sim.stop)
+        return sim
+
+    def start_app(self):
+        app = self.session.app()
+        self.addCleanup(app.close_or_kill)
+        return app
+
+    def open_port(self, sim):
+        """Chooses the sim's port and clicks OpenPort; returns the moment of the click."""
+        self.session.choose_port("COM%d" % sim.port)
+        t = self.session.click(IDC_OPENPORT)
+        self.probe.wait_state(lambda st: st.text(IDC_OPENPORT) == "ClosePort", 5, "ClosePort")
+        return t
+
+
 def main():
     """Entry for the test scripts: strips our options, then runs unittest."""
-    import unittest
     parse_args()
     unittest.main(verbosity=2)
