@@ -258,6 +258,28 @@ class PortPanelTest(h.TestCase):
         self.assertEqual(runs(sim.codes("RX", mark)), [7, 8, 1, 2, 3])
         print("burst of 3 device changes: traffic paused %s s" % ", ".join("%.3f" % g for g in restarts))
 
+    def test_click_posted_during_a_device_change_is_not_run_inside_it(self):
+        # Stopping the link handles the dialog's queued messages; a click queued behind a
+        # device change must not run the closing steps in the middle of the recovery.
+        sim = self.start_sim()
+        self.start_app()
+        self.open_port(sim)
+        self.wait_answer(sim, 3)
+        self.probe.wait_state(lambda st: st.text(IDC_ACTIVE) == "ON", 3, "ON")
+        self.probe.device_change()
+        self.assertEqual(self.probe.ask("click %d" % IDC_OPENPORT).get("posted"), "1")
+
+        def channel_shown():
+            sim.command("inject 01 01 01 00 07 0A")
+            try:
+                return self.probe.wait_state(lambda st: st.text(h.IDC_CHANNEL_EDIT) == "7", 0.6, "channel 7")
+            except h.HarnessError:
+                return None
+        state = h.wait_until(channel_shown, 8, "the injected channel to show")
+        self.assertEqual(state.text(IDC_OPENPORT), "ClosePort")
+        self.assertFalse(state.enabled(IDC_PORTLIST))
+        self.assertEqual(state.error_boxes(), [])
+
 
 if __name__ == "__main__":
     h.main()

@@ -11,6 +11,8 @@
 //   windows                  every visible top-level window (caption, class, pid, rect)
 //   devchange [WPARAM]       post WM_DEVICECHANGE (default wParam DBT_DEVNODES_CHANGED)
 //   close                    post WM_SYSCOMMAND SC_CLOSE
+//   click ID                 post the BN_CLICKED of that control (a click that does not
+//                            come from the mouse)
 //   hold N / release N       open \\.\COMN exclusively and keep it / close it again
 //   exists N                 whether \\.\COMN opens with access 0, as the port list probes
 //   present                  every port from 1 to 254 that exists, and the time taken
@@ -385,6 +387,11 @@ int main() {
             BOOL ok = FALSE;
             if (dlg && c == "devchange") ok = PostMessageA(dlg, WM_DEVICECHANGE, n > 1 ? (WPARAM)arg : 7, 0);
             if (dlg && c == "close") ok = PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+            Put("posted", ok ? 1 : 0);
+        } else if (c == "click" && n > 1) {
+            HWND dlg = FindMain();
+            HWND ctl = dlg ? GetDlgItem(dlg, (int)arg) : nullptr;
+            BOOL ok = ctl && PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(arg, BN_CLICKED), (LPARAM)ctl);
             Put("posted", ok ? 1 : 0);
         } else if (c == "hold" && n > 1) {
             Hold((int)arg);
