@@ -82,6 +82,7 @@ DWORD HandleCount() {
     const auto systemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
     if (NtQuerySystemInformation(systemHandleInformation, buffer.data(),
                                  static_cast<ULONG>(buffer.size() * sizeof buffer[0]), &length) != 0) {
+        ADD_FAILURE() << "cannot list the process's handles";
         return 0;
     }
     const List* list = reinterpret_cast<const List*>(buffer.data());
@@ -191,12 +192,12 @@ TEST_F(SerialLinkTest, AFrameReplacedWhileBeingWrittenIsNotTorn) {
     const std::string first(size, 'a');
     const std::string second(size, 'b');
     ASSERT_TRUE(link.Send(first.data(), size));
-    Sleep(200);  // the worker fills the line and waits for it to drain
+    // Once bytes of it arrive the write has begun, and it cannot end before we read.
+    ASSERT_TRUE(PumpUntil([&] { return module.Queued() > 0; })) << "the first write never began";
     ASSERT_TRUE(link.Send(second.data(), size));
     const std::string line = module.Read(2 * size, 500);
 
     const size_t firstBytes = std::count(line.begin(), line.end(), 'a');
-    ASSERT_GT(firstBytes, 0u) << "the first write never began";
     EXPECT_EQ(line.find_first_not_of('a'), firstBytes) << "the first frame has foreign bytes";
     EXPECT_EQ(line.size() - firstBytes, static_cast<size_t>(size)) << "the second frame is not written once, whole";
 }
@@ -232,7 +233,7 @@ TEST_F(SerialLinkTest, ShutdownWinsOverAPendingWrite) {
             stopped = true;
         });
         while (!stopping) Sleep(1);
-        Sleep(20);  // Stop signals at once and then waits for the worker
+        Sleep(100);  // Stop signals at once and then waits for the worker
     };
     ASSERT_TRUE(module.Write("x"));
     EXPECT_TRUE(PumpUntil([&] { return stopped.load(); }));
