@@ -17,6 +17,7 @@ cleanup() {
   rm -rf "$lines"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
 
 for pair in "41 42" "43 44"; do
   read -r a b <<<"$pair"
