@@ -114,7 +114,7 @@ LRESULT CControllerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam
         // Every notification counts, whatever its event type.
         panelBusy = true;
         ::Sleep(SETTLE_MS);
-        bool closed = true;
+        bool fallBackToClosed = true;
         if (DeviceState.portOpen) {
             theLink.Stop();
             DeviceState.portOpen = 0;
@@ -125,14 +125,14 @@ LRESULT CControllerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam
                     theLink.Start();
                     DeviceState.portOpen = 1;
                 }
-                closed = false;
+                fallBackToClosed = false;
             } else {
                 KillPanelTimers(*this);
             }
         } else {
             ::Sleep(SETTLE_MS);
         }
-        if (closed) {
+        if (fallBackToClosed) {
             RebuildPortList();
             m_openPortButton.SetWindowText("OpenPort");
             m_portList.EnableWindow(TRUE);

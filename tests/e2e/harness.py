@@ -219,6 +219,9 @@ class Prefix:
         os.environ["WINEPREFIX"] = str(self.path)
         os.environ.setdefault("WINEDEBUG", "-all")
         if self.private:
+            # The prefix is ours: a server left by an earlier run would stall the preparation,
+            # which waits for the server to end.
+            self.kill_server()
             subprocess.run(["bash", "-c", 'source "$1/scripts/wine-env.sh" && zorvane_prepare_prefix', "-", str(ROOT)],
                            check=True, timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             # One server for the whole run: each Wine start then takes milliseconds.

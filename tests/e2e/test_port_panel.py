@@ -196,7 +196,8 @@ class PortPanelTest(h.TestCase):
         def channel_shown():
             sim.command("inject 01 01 01 00 05 08")
             try:
-                return self.probe.wait_state(lambda st: st.text(h.IDC_CHANNEL_EDIT) == "5", 0.6, "channel 5")
+                return h.wait_until(lambda: self.probe.state().text(h.IDC_CHANNEL_EDIT) == "5" and self.probe.state(),
+                                    0.6, "channel 5")
             except h.HarnessError:
                 return None
         state = h.wait_until(channel_shown, 8, "the injected channel to show")
@@ -204,12 +205,24 @@ class PortPanelTest(h.TestCase):
         self.assertEqual(state.text(IDC_OPENPORT), "ClosePort")
         self.assertEqual(state.error_boxes(), [])
 
+        # And the poll still runs: a click on the slider's track moves it, the next tick sends it.
+        mark = sim.mark()
+        left, top, right, bottom = state.ctl_rect(h.IDC_CHANNEL_SLIDER)
+        self.session.click_at(left + 3 * (right - left) // 4, (top + bottom) // 2)
+        sets = sim.wait_frames(lambda f: any(e.bytes[:3] == b"\x00\x01\x01" for e in f), 3,
+                               "a channel set frame", since=mark)
+        wanted = next(e for e in sets if e.bytes[:3] == b"\x00\x01\x01").bytes[4]
+        self.assertGreater(wanted, 5)
+        self.probe.wait_state(lambda st: st.text(h.IDC_CHANNEL_EDIT) == str(wanted), 3, "channel %d" % wanted)
+
     def test_device_change_after_unplug_closes_and_rebuilds(self):
         sim = self.start_sim()
         self.start_app()
         port_text = "COM%d" % sim.port
         self.open_port(sim)
-        self.wait_answer(sim, 3)
+        # Unplugged in the middle of a read, the link would rightly report the broken line
+        # in a box; here the line is idle.
+        self.probe.wait_state(lambda st: st.text(IDC_ACTIVE) == "ON", 5, "ON")
 
         sim.command("unplug")
         self.probe.device_change()
@@ -272,7 +285,8 @@ class PortPanelTest(h.TestCase):
         def channel_shown():
             sim.command("inject 01 01 01 00 07 0A")
             try:
-                return self.probe.wait_state(lambda st: st.text(h.IDC_CHANNEL_EDIT) == "7", 0.6, "channel 7")
+                return h.wait_until(lambda: self.probe.state().text(h.IDC_CHANNEL_EDIT) == "7" and self.probe.state(),
+                                    0.6, "channel 7")
             except h.HarnessError:
                 return None
         state = h.wait_until(channel_shown, 8, "the injected channel to show")

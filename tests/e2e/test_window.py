@@ -20,6 +20,7 @@ class WindowTest(unittest.TestCase):
         sim = s.sim()
         app = s.app()
         port_text = "COM%d" % sim.port
+        print("window shown %.2f s after the start (ports probed meanwhile)" % app.window_after)
 
         state = s.probe.state()
         self.assertEqual(state["window.caption"], h.CAPTION)
