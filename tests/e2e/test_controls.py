@@ -5,6 +5,7 @@ module clamps a value or does not answer."""
 
 import statistics
 import time
+
 import harness as h
 
 CMD_CHANNEL, CMD_POWER, CMD_OUTPUT, CMD_CHANNEL_COUNT = 1, 2, 3, 4
@@ -87,6 +88,19 @@ class ControlsTest(ControlsCase):
             self.shows(edit, text)
             # The answer moved the slider, so the poll has nothing to send.
             self.quiet(mark, 0.8, "one click on %d" % button, count=1)
+
+    def test_second_press_of_a_double_click_starts_no_hold(self):
+        sim = self.start("--channel", 50)
+        s = self.session
+        x, y = s.centre(h.IDC_CHANNEL_UP)
+        mark = sim.mark()
+        # Click, then press again at once and hold: the second press is a double-click.
+        h.xdotool("mousemove", "--sync", x, y, "click", "1", "mousedown", "1")
+        time.sleep(1.0)
+        s.release()
+        frames = self.wait_sets(CMD_CHANNEL, 2, mark)
+        self.quiet(mark, 0.8, "a held double-click", count=2)
+        self.assertEqual(set_values(frames, CMD_CHANNEL), [51, 52])
 
     def test_slider_dragged_with_the_mouse_is_sent_by_the_poll(self):
         sim = self.start("--channel", 50, "--power", 1000)
