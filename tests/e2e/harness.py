@@ -218,6 +218,7 @@ class Prefix:
         self.path = Path(given) if given else ROOT / "build/e2e-wineprefix"
         os.environ["WINEPREFIX"] = str(self.path)
         os.environ.setdefault("WINEDEBUG", "-all")
+        self.wine_log = open(artifacts_dir() / "wine-stderr.log", "a")
         if self.private:
             # The prefix is ours: a server left by an earlier run would stall the preparation,
             # which waits for the server to end.
@@ -225,10 +226,9 @@ class Prefix:
             subprocess.run(["bash", "-c", 'source "$1/scripts/wine-env.sh" && zorvane_prepare_prefix', "-", str(ROOT)],
                            check=True, timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             # One server for the whole run: each Wine start then takes milliseconds.
-            subprocess.run([WINESERVER, "-p"], check=True, timeout=30)
+            subprocess.run([WINESERVER, "-p"], check=True, timeout=30, stdout=self.wine_log, stderr=self.wine_log)
             _cleanups.append(self.kill_server)
         self.dosdevices = self.path / "dosdevices"
-        self.wine_log = open(artifacts_dir() / "wine-stderr.log", "a")
         self.clear_test_links()
 
     def kill_server(self):
