@@ -22,7 +22,8 @@ zorvane_prepare_prefix() {
       "$WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
         /v 'Caladea Regular' /t REG_MULTI_SZ /d 'DroidSansFallbackFull.ttf,Droid Sans Fallback' /f \
         >>"$WINEPREFIX.log" 2>&1 || true
-      "$WINESERVER" -w
+      # No "wineserver -w" here: it never returns while a persistent server (-p) runs,
+      # and later Wine processes share the server that holds these settings anyway.
       touch "$WINEPREFIX/.zorvane-ready-2"
     fi
   ) 9>"$WINEPREFIX.lock"
