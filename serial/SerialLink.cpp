@@ -11,6 +11,11 @@ namespace {
 const DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 const DWORD WORKER_EXIT_CODE = 100;
 
+// Where comm-event waits report the events that occurred, which the worker does not use.
+// Not on the worker's stack: under Wine a pending wait writes here even after the worker
+// has ended, and the worker ends with a wait pending.
+DWORD occurredEvents;
+
 bool IsSignalled(HANDLE event) {
     return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
@@ -208,12 +213,8 @@ UINT CSerialLink::WorkerProc(LPVOID param) {
     link->workerAlive = 1;
     if (link->portHandle) PurgeComm(link->portHandle, PURGE_ALL);
 
-    // The system writes the occurred events here when a pending wait ends, so it lives as
-    // long as the thread, and the thread does not end while a wait is pending.
-    DWORD occurred = 0;
-    bool waitPending = false;
     for (;;) {
-        if (WaitCommEvent(link->portHandle, &occurred, &link->overlapped)) {
+        if (WaitCommEvent(link->portHandle, &occurredEvents, &link->overlapped)) {
             DWORD errors = 0;
             COMSTAT status{};
             if (!ClearCommError(link->portHandle, &errors, &status) || status.cbInQue == 0) {
@@ -222,28 +223,18 @@ UINT CSerialLink::WorkerProc(LPVOID param) {
         } else {
             // 87: the wait started earlier is still pending, and serves as well.
             const DWORD code = GetLastError();
-            if (code == ERROR_IO_PENDING) {
-                waitPending = true;
-            } else if (code != ERROR_INVALID_PARAMETER) {
+            if (code != ERROR_IO_PENDING && code != ERROR_INVALID_PARAMETER) {
                 link->ReportError("WaitCommEvent()");
             }
         }
 
         switch (WaitForMultipleObjects(3, link->events, FALSE, INFINITE)) {
         case WAIT_OBJECT_0:
-            if (waitPending) {
-                // Setting the mask ends the pending wait; let it finish before this thread,
-                // whose stack it writes to, and the link, whose record it writes to, go.
-                DWORD ignored = 0;
-                SetCommMask(link->portHandle, link->eventMask);
-                GetOverlappedResult(link->portHandle, &link->overlapped, &ignored, TRUE);
-            }
             // The link may be gone once the flag drops: nothing of it is touched after.
             link->workerAlive = 0;
             AfxEndThread(WORKER_EXIT_CODE, TRUE);
             break;
         case WAIT_OBJECT_0 + 1: {
-            waitPending = false;
             // Acts on the events enabled at Open, not on the ones that occurred.
             DWORD enabled = 0;
             GetCommMask(link->portHandle, &enabled);

@@ -7,12 +7,12 @@
 
 // Messages the worker sends to the owner window; wParam is the byte (RXCHAR) or 0,
 // lParam the port number.
-const UINT WM_LINK_BREAK = WM_USER + 1;
-const UINT WM_LINK_CTS = WM_USER + 2;
-const UINT WM_LINK_ERR = WM_USER + 4;
-const UINT WM_LINK_RING = WM_USER + 5;
-const UINT WM_LINK_RXCHAR = WM_USER + 7;
-const UINT WM_LINK_RXFLAG = WM_USER + 8;
+constexpr UINT WM_LINK_BREAK = WM_USER + 1;
+constexpr UINT WM_LINK_CTS = WM_USER + 2;
+constexpr UINT WM_LINK_ERR = WM_USER + 4;
+constexpr UINT WM_LINK_RING = WM_USER + 5;
+constexpr UINT WM_LINK_RXCHAR = WM_USER + 7;
+constexpr UINT WM_LINK_RXFLAG = WM_USER + 8;
 
 // The line settings of Open's parity letter (upper-case E, O, M, S; anything else means
 // none) and stop-bits code (0 one, 1 one and a half, 2 two; anything else means one).
