@@ -25,7 +25,11 @@ cleanup() {
   kill "$ZORVANE_XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
-"$WINESERVER" -p  # keep one server for the whole run: each Wine start then takes milliseconds
+# Keep one server for the whole run, so each Wine start takes milliseconds. Start the
+# prefix's services now, detached from any test's output: they outlive the first Wine
+# process, and would otherwise hold CTest's pipe open until the run ends.
+"$WINESERVER" -p
+"$WINE64" wineboot </dev/null >/dev/null 2>&1
 
 mkdir -p build/test-logs
 status=0
