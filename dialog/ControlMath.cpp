@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "../protocol/Display.h"  // timer ids; header only
+#include "Display.h"  // timer ids
 
 namespace {
 
