@@ -6,6 +6,8 @@ ZORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Creates the Wine prefix $WINEPREFIX once (serialised with a lock, since CTest may start
 # several Wine processes at a time) and points the dialog font at its metric twin.
+# Wine commands run without the lock's descriptor: the server and services they start
+# outlive them and would otherwise hold the lock for good.
 # Caladea has no CJK glyphs (the step buttons show U+300A/U+300B), so it is font-linked to
 # Droid Sans Fallback as Windows links to a CJK font. Wine looks the link up by the face's
 # full name ("Caladea Regular"), not by its family name, and finds the file through fontconfig.
@@ -16,12 +18,12 @@ zorvane_prepare_prefix() {
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.zorvane-ready-2" ]; then
-      "$WINE64" wineboot -i >>"$WINEPREFIX.log" 2>&1 || true
+      "$WINE64" wineboot -i >>"$WINEPREFIX.log" 2>&1 9>&- || true
       "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Cambria /d Caladea /f \
-        >>"$WINEPREFIX.log" 2>&1 || true
+        >>"$WINEPREFIX.log" 2>&1 9>&- || true
       "$WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
         /v 'Caladea Regular' /t REG_MULTI_SZ /d 'DroidSansFallbackFull.ttf,Droid Sans Fallback' /f \
-        >>"$WINEPREFIX.log" 2>&1 || true
+        >>"$WINEPREFIX.log" 2>&1 9>&- || true
       # No "wineserver -w" here: it never returns while a persistent server (-p) runs,
       # and later Wine processes share the server that holds these settings anyway.
       touch "$WINEPREFIX/.zorvane-ready-2"
