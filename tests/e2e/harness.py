@@ -141,6 +141,18 @@ def stop_process(proc, timeout=3.0):
         proc.wait(5)
 
 
+def quit_process(proc):
+    """Asks a process that reads commands to quit, then stops it if it does not."""
+    if proc.poll() is None:
+        try:
+            proc.stdin.write("quit\n")
+            proc.stdin.flush()
+            proc.wait(3)
+        except Exception:
+            pass
+    stop_process(proc)
+
+
 class LineReader:
     """Reads a pipe on a thread, so that waits on its lines can time out."""
 
@@ -364,14 +376,7 @@ class Probe:
             time.sleep(0.05)
 
     def close(self):
-        if self.proc.poll() is None:
-            try:
-                self.proc.stdin.write("quit\n")
-                self.proc.stdin.flush()
-                self.proc.wait(3)
-            except Exception:
-                pass
-        stop_process(self.proc)
+        quit_process(self.proc)
 
 
 def summary(state):
@@ -488,14 +493,7 @@ class Sim:
             return min(e.local - e.t for e in self.events)
 
     def stop(self):
-        if self.proc.poll() is None:
-            try:
-                self.proc.stdin.write("quit\n")
-                self.proc.stdin.flush()
-                self.proc.wait(3)
-            except Exception:
-                pass
-        stop_process(self.proc)
+        quit_process(self.proc)
         if self.link.is_symlink() and not self.link.exists():
             self.link.unlink()
 
