@@ -51,7 +51,12 @@ echo "== Zorvane on display $DISPLAY (Wine's messages: $logs/wine.log)"
 "$WINE64" build/win64/app/Zorvane.exe >"$logs/wine.log" 2>&1 &
 app_pid=$!
 if [ "$headless" -eq 1 ]; then
-  sleep 5
+  # The first start in a new prefix takes a while: wait for the window, then let it paint.
+  for _ in $(seq 300); do
+    xdotool search --name '^Zorvane-D20230711$' >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  sleep 1
   import -window root "$logs/screenshot.png"
   echo "screenshot: $logs/screenshot.png"
 else

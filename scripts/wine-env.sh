@@ -24,8 +24,10 @@ zorvane_prepare_prefix() {
       "$WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
         /v 'Caladea Regular' /t REG_MULTI_SZ /d 'DroidSansFallbackFull.ttf,Droid Sans Fallback' /f \
         >>"$WINEPREFIX.log" 2>&1 9>&- || true
-      # No "wineserver -w" here: it never returns while a persistent server (-p) runs,
-      # and later Wine processes share the server that holds these settings anyway.
+      # End the server these commands started: its desktop was made for whatever display
+      # was set now (often none), and the next Wine process must make its own. ("-w" would
+      # never return while a persistent server runs.)
+      "$WINESERVER" -k >/dev/null 2>&1 9>&- || true
       touch "$WINEPREFIX/.zorvane-ready-2"
     fi
   ) 9>"$WINEPREFIX.lock"
