@@ -90,34 +90,31 @@ LRESULT CControllerDlg::OnLinkRxChar(WPARAM wParam, LPARAM lParam) {
                             static_cast<long>(lParam));
 }
 
+namespace {
+
+// The control that shows each text of a response.
+int ControlOf(DisplayText item) {
+    switch (item) {
+    case DisplayText::ChannelEdit: return IDC_CHANNEL_EDIT;
+    case DisplayText::Frequency: return IDC_FREQUENCY;
+    case DisplayText::Wavelength: return IDC_WAVELENGTH;
+    case DisplayText::ItlaChannel: return IDC_ITLA_CHANNEL;
+    case DisplayText::PowerEdit: return IDC_POWER_EDIT;
+    case DisplayText::ChannelLabel: return IDC_CHANNEL_LABEL;
+    case DisplayText::PowerLabel: return IDC_POWER_LABEL;
+    case DisplayText::ActiveButton: return IDC_ACTIVE;
+    }
+    return 0;
+}
+
+}  // namespace
+
 void CControllerDlg::SetText(DisplayText item, const char* text) {
     displayText = text;
-    switch (item) {
-    case DisplayText::ChannelEdit:
-        SetDlgItemText(IDC_CHANNEL_EDIT, displayText);
-        break;
-    case DisplayText::Frequency:
-        SetDlgItemText(IDC_FREQUENCY, displayText);
-        break;
-    case DisplayText::Wavelength:
-        SetDlgItemText(IDC_WAVELENGTH, displayText);
-        break;
-    case DisplayText::ItlaChannel:
-        SetDlgItemText(IDC_ITLA_CHANNEL, displayText);
-        break;
-    case DisplayText::PowerEdit:
-        SetDlgItemText(IDC_POWER_EDIT, displayText);
-        break;
-    case DisplayText::ChannelLabel:
-        SetDlgItemText(IDC_CHANNEL_LABEL, displayText);
-        break;
-    case DisplayText::PowerLabel:
-        SetDlgItemText(IDC_POWER_LABEL, displayText);
-        break;
-    case DisplayText::ActiveButton:
-        m_activeButton.SetWindowText(displayText);
-        break;
-    }
+    if (item == DisplayText::ActiveButton)
+        m_activeButton.SetWindowText(displayText);  // the caption, through its wrapper
+    else
+        SetDlgItemText(ControlOf(item), displayText);
 }
 
 CSliderCtrl& CControllerDlg::SliderOf(Slider slider) {
