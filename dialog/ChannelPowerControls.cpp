@@ -1,190 +1,131 @@
-// The channel and power controls: sliders, step buttons, typed values and the output switch.
-// They write the wanted value into DeviceState and send it; what the window shows changes
-// only when the module answers.
-#include "ControllerDlg.h"
-#include "ControlMath.h"
-#include "DeviceFrame.h"
-#include "DeviceState.h"
-#include "Globals.h"
-#include "StartupSequence.h"
-
-// Ticks of the current press on a step button; sets the step size.
-uint8_t holdCount = 0;
+#include "ChannelPowerControls.h"
 
 namespace {
 
 // The user-interface thread rests after each frame of the poll, a SET or the output
 // switch, so that the link's single write slot is not overwritten before it is written.
-constexpr DWORD SEND_PAUSE_MS = 100;
+constexpr unsigned SEND_PAUSE_MS = 100;
 
-const UINT STEP_TIMERS[] = {TIMER_CH_DOWN, TIMER_CH_UP, TIMER_PWR_DOWN, TIMER_PWR_UP};
+// The step timers, in id order, which is also the order of the buttons.
+constexpr unsigned STEP_TIMERS[] = {TIMER_CH_DOWN, TIMER_CH_UP, TIMER_PWR_DOWN, TIMER_PWR_UP};
 
-bool ControlsLive() { return DeviceState.stage != STAGE_IDLE; }
-
-bool CanSend() { return ControlsLive() && DeviceState.portOpen; }
-
-void SendFrame(const DeviceFrame& frame) { theLink.Send(frame.bytes, FRAME_LENGTH); }
-
-void SendChannel(uint8_t channel) {
-    DeviceState.channel = channel;
-    FillSetChannel(setChannelFrame, channel);
-    SendFrame(setChannelFrame);
-}
-
-void SendPower(uint16_t power) {
-    DeviceState.power = power;
-    FillSetPower(setPowerFrame, power);
-    SendFrame(setPowerFrame);
-}
+unsigned TimerOf(StepButton button) { return STEP_TIMERS[static_cast<unsigned>(button)]; }
 
 }  // namespace
 
-void CControllerDlg::OnTimer(UINT_PTR nIDEvent) {
-    switch (nIDEvent) {
-    case TIMER_POLL: {
-        // The sliders are the reference: a value the module did not take is sent again.
-        uint8_t channel = static_cast<uint8_t>(m_channelSlider.GetPos());
-        if (channel != DeviceState.channel && DeviceState.portOpen) {
-            SendChannel(channel);
-            ::Sleep(SEND_PAUSE_MS);
-        }
-        uint16_t power = static_cast<uint16_t>(m_powerSlider.GetPos());
-        if (power != DeviceState.power && DeviceState.portOpen) {
-            SendPower(power);
-            ::Sleep(SEND_PAUSE_MS);
-        }
-        break;
-    }
-    case TIMER_CH_DOWN:
-    case TIMER_CH_UP:
-    case TIMER_PWR_DOWN:
-    case TIMER_PWR_UP:
-        holdCount = HoldCountAfterTick(static_cast<unsigned>(nIDEvent), holdCount);
-        if (nIDEvent == TIMER_CH_DOWN)
-            OnChannelDown();
-        else if (nIDEvent == TIMER_CH_UP)
-            OnChannelUp();
-        else if (nIDEvent == TIMER_PWR_DOWN)
-            OnPowerDown();
-        else
-            OnPowerUp();
-        break;
-    case TIMER_STARTUP:
-        if (DeviceState.portOpen) {
-            if (const DeviceFrame* query = StartupQuery(DeviceState.stage))
-                SendFrame(*query);
-        }
-        break;
-    }
-    Default();
+ChannelPowerControls::ChannelPowerControls(DeviceStateRecord& state, FrameSink& link,
+                                           UiClock& clock)
+    : state(state), link(link), clock(clock) {}
+
+bool ChannelPowerControls::ControlsLive() const { return state.stage != STAGE_IDLE; }
+
+bool ChannelPowerControls::CanSend() const { return ControlsLive() && state.portOpen; }
+
+void ChannelPowerControls::SendChannel(uint8_t channel) {
+    state.channel = channel;
+    FillSetChannel(setChannelFrame, channel);
+    link.Send(setChannelFrame);
 }
 
-BOOL CControllerDlg::PreTranslateMessage(MSG* pMsg) {
-    switch (pMsg->message) {
-    case WM_LBUTTONDOWN: {
-        // A press on a step button starts its hold; the button still gets the press.
-        UINT own = 0;
-        if (pMsg->hwnd == m_channelDownButton.GetSafeHwnd())
-            own = TIMER_CH_DOWN;
-        else if (pMsg->hwnd == m_channelUpButton.GetSafeHwnd())
-            own = TIMER_CH_UP;
-        else if (pMsg->hwnd == m_powerDownButton.GetSafeHwnd())
-            own = TIMER_PWR_DOWN;
-        else if (pMsg->hwnd == m_powerUpButton.GetSafeHwnd())
-            own = TIMER_PWR_UP;
-        if (own && ControlsLive()) {
-            KillTimer(TIMER_POLL);
-            for (UINT id : STEP_TIMERS) {
-                if (id != own)
-                    KillTimer(id);
-            }
-            holdCount = 0;
-            SetTimer(own, STEP_PERIOD_MS);
-        }
-        break;
-    }
-    case WM_LBUTTONUP:
-        // Any release ends a hold, wherever the pointer is; the button's own click then
-        // steps once more, by one.
-        if (ControlsLive()) {
-            for (UINT id : STEP_TIMERS)
-                KillTimer(id);
-            holdCount = 0;
-            SetTimer(TIMER_POLL, POLL_PERIOD_MS);
-        }
-        break;
-    case WM_KEYDOWN:
-        // Neither Enter nor Escape reaches the dialog manager, so neither closes the window
-        // nor presses a button.
-        if (pMsg->wParam == VK_RETURN) {
-            if (pMsg->hwnd == m_channelEdit.GetSafeHwnd())
-                OnSetChannel();
-            else if (pMsg->hwnd == m_powerEdit.GetSafeHwnd())
-                OnSetPower();
-            return TRUE;
-        }
-        if (pMsg->wParam == VK_ESCAPE)
-            return TRUE;
-        break;
-    }
-    return CDialog::PreTranslateMessage(pMsg);
+void ChannelPowerControls::SendPower(uint16_t power) {
+    state.power = power;
+    FillSetPower(setPowerFrame, power);
+    link.Send(setPowerFrame);
 }
 
-void CControllerDlg::OnSetChannel() {
+template <typename SendOne>
+void ChannelPowerControls::SendOutsideThePoll(SendOne send) {
+    clock.StopTimer(TIMER_POLL);
+    send();
+    clock.Pause(SEND_PAUSE_MS);
+    clock.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
+}
+
+void ChannelPowerControls::PollTick(int channelSliderPos, int powerSliderPos) {
+    // The poll looks at the port only, not at the stage.
+    const uint8_t channel = static_cast<uint8_t>(channelSliderPos);
+    if (channel != state.channel && state.portOpen) {
+        SendChannel(channel);
+        clock.Pause(SEND_PAUSE_MS);
+    }
+    const uint16_t power = static_cast<uint16_t>(powerSliderPos);
+    if (power != state.power && state.portOpen) {
+        SendPower(power);
+        clock.Pause(SEND_PAUSE_MS);
+    }
+}
+
+void ChannelPowerControls::Press(StepButton button) {
+    if (!ControlsLive())
+        return;
+    const unsigned own = TimerOf(button);
+    clock.StopTimer(TIMER_POLL);
+    for (unsigned id : STEP_TIMERS) {
+        if (id != own)
+            clock.StopTimer(id);
+    }
+    holdCount = 0;
+    clock.StartTimer(own, STEP_PERIOD_MS);
+}
+
+void ChannelPowerControls::Release() {
+    if (!ControlsLive())
+        return;
+    for (unsigned id : STEP_TIMERS)
+        clock.StopTimer(id);
+    holdCount = 0;
+    clock.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
+}
+
+bool ChannelPowerControls::StepTimerTick(unsigned timerId) {
+    if (timerId < TIMER_CH_DOWN || timerId > TIMER_PWR_UP)
+        return false;
+    const StepButton button = static_cast<StepButton>(timerId - TIMER_CH_DOWN);
+    holdCount = HoldCountAfterTick(button, holdCount);
+    Step(button);
+    return true;
+}
+
+void ChannelPowerControls::Step(StepButton button) {
     if (!CanSend())
         return;
-    GetDlgItemText(IDC_CHANNEL_EDIT, displayText);
-    if (displayText.IsEmpty())
-        return;
-    KillTimer(TIMER_POLL);
-    SendChannel(ChannelFromText(displayText, DeviceState.channelCount));
-    ::Sleep(SEND_PAUSE_MS);
-    SetTimer(TIMER_POLL, POLL_PERIOD_MS);
+    const unsigned step = StepSize(button, holdCount);
+    switch (button) {
+    case StepButton::ChannelDown:
+        SendChannel(ChannelDown(state.channel, step));
+        break;
+    case StepButton::ChannelUp:
+        SendChannel(ChannelUp(state.channel, step, state.channelCount));
+        break;
+    case StepButton::PowerDown:
+        SendPower(PowerDown(state.power, step, state.powerMin));
+        break;
+    case StepButton::PowerUp:
+        SendPower(PowerUp(state.power, step, state.powerMax));
+        break;
+    }
 }
 
-void CControllerDlg::OnSetPower() {
+void ChannelPowerControls::SetChannel(const char* text) {
+    if (!CanSend() || !text || !*text)
+        return;
+    SendOutsideThePoll([&] { SendChannel(ChannelFromText(text, state.channelCount)); });
+}
+
+void ChannelPowerControls::SetPower(const char* text) {
+    if (!CanSend() || !text || !*text)
+        return;
+    SendOutsideThePoll(
+        [&] { SendPower(PowerFromText(text, state.powerMin, state.powerMax)); });
+}
+
+void ChannelPowerControls::ToggleOutput() {
     if (!CanSend())
         return;
-    GetDlgItemText(IDC_POWER_EDIT, displayText);
-    if (displayText.IsEmpty())
-        return;
-    KillTimer(TIMER_POLL);
-    SendPower(PowerFromText(displayText, DeviceState.powerMin, DeviceState.powerMax));
-    ::Sleep(SEND_PAUSE_MS);
-    SetTimer(TIMER_POLL, POLL_PERIOD_MS);
-}
-
-void CControllerDlg::OnActive() {
-    if (!CanSend())
-        return;
-    KillTimer(TIMER_POLL);
-    // The caption follows the module's answer, which also sets the flag again.
-    DeviceState.outputOn = DeviceState.outputOn ? 0 : 1;
-    FillSetOutput(setOutputFrame, DeviceState.outputOn);
-    SendFrame(setOutputFrame);
-    ::Sleep(SEND_PAUSE_MS);
-    SetTimer(TIMER_POLL, POLL_PERIOD_MS);
-}
-
-void CControllerDlg::OnChannelDown() {
-    if (CanSend())
-        SendChannel(ChannelDown(DeviceState.channel, StepSize(TIMER_CH_DOWN, holdCount)));
-}
-
-void CControllerDlg::OnChannelUp() {
-    if (CanSend())
-        SendChannel(ChannelUp(DeviceState.channel, StepSize(TIMER_CH_UP, holdCount),
-                              DeviceState.channelCount));
-}
-
-void CControllerDlg::OnPowerDown() {
-    if (CanSend())
-        SendPower(PowerDown(DeviceState.power, StepSize(TIMER_PWR_DOWN, holdCount),
-                            DeviceState.powerMin));
-}
-
-void CControllerDlg::OnPowerUp() {
-    if (CanSend())
-        SendPower(PowerUp(DeviceState.power, StepSize(TIMER_PWR_UP, holdCount),
-                          DeviceState.powerMax));
+    SendOutsideThePoll([&] {
+        // The caption follows the module's answer, which also sets the flag again.
+        state.outputOn = state.outputOn ? 0 : 1;
+        FillSetOutput(setOutputFrame, state.outputOn);
+        link.Send(setOutputFrame);
+    });
 }

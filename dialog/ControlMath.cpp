@@ -4,16 +4,14 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "Display.h"  // timer ids
-
 namespace {
 
 constexpr uint8_t HOLD_CAP_SHORT = 80;
 constexpr uint8_t HOLD_CAP_LONG = 249;
 
-bool IsChannelTimer(unsigned timerId)
+bool IsChannelButton(StepButton button)
 {
-    return timerId == TIMER_CH_DOWN || timerId == TIMER_CH_UP;
+    return button == StepButton::ChannelDown || button == StepButton::ChannelUp;
 }
 
 // Truncates toward zero. Pasted text can make atof return NaN, infinities or values far
@@ -42,17 +40,18 @@ int32_t ClampBelowThenAbove(int32_t value, int32_t low, int32_t high)
 
 }  // namespace
 
-uint8_t HoldCountAfterTick(unsigned timerId, uint8_t holdCount)
+uint8_t HoldCountAfterTick(StepButton button, uint8_t holdCount)
 {
     // Not symmetric: channel down and power up may keep growing, their opposites not.
-    uint8_t cap = (timerId == TIMER_CH_DOWN || timerId == TIMER_PWR_UP) ? HOLD_CAP_LONG
-                                                                         : HOLD_CAP_SHORT;
+    uint8_t cap = (button == StepButton::ChannelDown || button == StepButton::PowerUp)
+                      ? HOLD_CAP_LONG
+                      : HOLD_CAP_SHORT;
     return holdCount < cap ? static_cast<uint8_t>(holdCount + 1) : holdCount;
 }
 
-unsigned StepSize(unsigned timerId, uint8_t holdCount)
+unsigned StepSize(StepButton button, uint8_t holdCount)
 {
-    return IsChannelTimer(timerId) ? holdCount / 11u + 1 : holdCount / 5u + 1;
+    return IsChannelButton(button) ? holdCount / 11u + 1 : holdCount / 5u + 1;
 }
 
 uint8_t ChannelDown(uint8_t channel, unsigned step)

@@ -5,13 +5,15 @@
 #pragma once
 #include <cstdint>
 
-// holdCount after one tick of a step timer (TIMER_CH_DOWN .. TIMER_PWR_UP): one more,
-// up to that timer's cap.
-uint8_t HoldCountAfterTick(unsigned timerId, uint8_t holdCount);
+// The four step buttons at the ends of the sliders.
+enum class StepButton : uint8_t { ChannelDown, ChannelUp, PowerDown, PowerUp };
 
-// The step of a step timer's operation for this holdCount: channels for the channel
-// timers, 0.01 dBm counts for the power timers.
-unsigned StepSize(unsigned timerId, uint8_t holdCount);
+// holdCount after one tick of a held step button: one more, up to that button's cap.
+uint8_t HoldCountAfterTick(StepButton button, uint8_t holdCount);
+
+// The step of a button for this holdCount: channels for the channel buttons, 0.01 dBm
+// counts for the power buttons.
+unsigned StepSize(StepButton button, uint8_t holdCount);
 
 // Each direction clamps at its own bound only.
 uint8_t ChannelDown(uint8_t channel, unsigned step);

@@ -21,7 +21,20 @@ int CentredIconOffset(int clientExtent, int iconExtent) {
     return (clientExtent - iconExtent + 1) / 2;
 }
 
-CControllerDlg::CControllerDlg(CWnd* pParent) : CDialog(IDD_CONTROLLER_DIALOG, pParent) {
+CControllerDlg::CControllerDlg(CWnd* pParent) : CControllerDlg(nullptr, pParent) {}
+
+CControllerDlg::CControllerDlg(const WindowServices& services, CWnd* pParent)
+    : CControllerDlg(&services, pParent) {}
+
+CControllerDlg::CControllerDlg(const WindowServices* services, CWnd* pParent)
+    : CDialog(IDD_CONTROLLER_DIALOG, pParent),
+      m_programLink(*this),
+      m_windowClock(*this),
+      m_services(services ? *services
+                          : WindowServices{DeviceState, m_programLink, m_machinePorts,
+                                           m_windowClock}),
+      m_panel(m_services, *this),
+      m_controls(m_services.state, m_services.link, m_services.clock) {
     m_hIcon = AfxGetApp()->LoadIcon(IDI_MAIN);
 }
 
@@ -53,7 +66,7 @@ BOOL CControllerDlg::OnInitDialog() {
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    RebuildPortList();
+    m_panel.RebuildPortList();
 
     // The typed text sits 4 pixels lower than the edit's default.
     for (CNumericEdit* edit : {&m_channelEdit, &m_powerEdit}) {
@@ -63,8 +76,7 @@ BOOL CControllerDlg::OnInitDialog() {
         edit->SendMessage(EM_SETRECT, 0, reinterpret_cast<LPARAM>(&rect));
     }
 
-    m_openPortButton.SetWindowText("OpenPort");
-    m_portList.EnableWindow(TRUE);
+    ShowPortOpen(false);
     return TRUE;  // the system focuses the first control in tab order
 }
 
@@ -86,9 +98,85 @@ void CControllerDlg::OnPaint() {
 HCURSOR CControllerDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
 LRESULT CControllerDlg::OnLinkRxChar(WPARAM wParam, LPARAM lParam) {
-    return FeedResponseByte(ResponseParser, DeviceState, *this, static_cast<uint8_t>(wParam & 0xFF),
-                            static_cast<long>(lParam));
+    return FeedResponseByte(ResponseParser, m_services.state, *this,
+                            static_cast<uint8_t>(wParam & 0xFF), static_cast<long>(lParam));
 }
+
+void CControllerDlg::OnOpenPort() { m_panel.OpenPortClicked(); }
+
+LRESULT CControllerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DEVICECHANGE)
+        m_panel.DeviceChanged();
+    return CDialog::DefWindowProc(message, wParam, lParam);
+}
+
+void CControllerDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == TIMER_POLL)
+        m_controls.PollTick(m_channelSlider.GetPos(), m_powerSlider.GetPos());
+    else if (nIDEvent == TIMER_STARTUP)
+        m_panel.StartupTick();
+    else
+        m_controls.StepTimerTick(static_cast<unsigned>(nIDEvent));
+    Default();
+}
+
+BOOL CControllerDlg::PreTranslateMessage(MSG* pMsg) {
+    switch (pMsg->message) {
+    case WM_LBUTTONDOWN: {
+        // A press on a step button starts its hold; the button still gets the press.
+        const struct {
+            CButton& button;
+            StepButton step;
+        } stepButtons[] = {{m_channelDownButton, StepButton::ChannelDown},
+                           {m_channelUpButton, StepButton::ChannelUp},
+                           {m_powerDownButton, StepButton::PowerDown},
+                           {m_powerUpButton, StepButton::PowerUp}};
+        for (const auto& entry : stepButtons) {
+            if (pMsg->hwnd == entry.button.GetSafeHwnd())
+                m_controls.Press(entry.step);
+        }
+        break;
+    }
+    case WM_LBUTTONUP:
+        // The button's own click then steps once more, by one.
+        m_controls.Release();
+        break;
+    case WM_KEYDOWN:
+        // Neither Enter nor Escape reaches the dialog manager, so neither closes the window
+        // nor presses a button.
+        if (pMsg->wParam == VK_RETURN) {
+            if (pMsg->hwnd == m_channelEdit.GetSafeHwnd())
+                OnSetChannel();
+            else if (pMsg->hwnd == m_powerEdit.GetSafeHwnd())
+                OnSetPower();
+            return TRUE;
+        }
+        if (pMsg->wParam == VK_ESCAPE)
+            return TRUE;
+        break;
+    }
+    return CDialog::PreTranslateMessage(pMsg);
+}
+
+void CControllerDlg::OnSetChannel() {
+    GetDlgItemText(IDC_CHANNEL_EDIT, displayText);
+    m_controls.SetChannel(displayText);
+}
+
+void CControllerDlg::OnSetPower() {
+    GetDlgItemText(IDC_POWER_EDIT, displayText);
+    m_controls.SetPower(displayText);
+}
+
+void CControllerDlg::OnActive() { m_controls.ToggleOutput(); }
+
+void CControllerDlg::OnChannelDown() { m_controls.Step(StepButton::ChannelDown); }
+
+void CControllerDlg::OnChannelUp() { m_controls.Step(StepButton::ChannelUp); }
+
+void CControllerDlg::OnPowerDown() { m_controls.Step(StepButton::PowerDown); }
+
+void CControllerDlg::OnPowerUp() { m_controls.Step(StepButton::PowerUp); }
 
 namespace {
 
@@ -131,6 +219,23 @@ void CControllerDlg::ClearSliderTicks(Slider slider) { SliderOf(slider).ClearTic
 
 void CControllerDlg::AddSliderTick(Slider slider, int pos) { SliderOf(slider).SetTic(pos); }
 
-void CControllerDlg::StopTimer(unsigned id) { KillTimer(id); }
+void CControllerDlg::StartupFinished() { m_panel.StartupFinished(); }
 
-void CControllerDlg::StartTimer(unsigned id, unsigned periodMs) { SetTimer(id, periodMs); }
+void CControllerDlg::ClearPorts() { m_portList.ResetContent(); }
+
+void CControllerDlg::AddPort(int index, const char* text) {
+    COMBOBOXEXITEMA item = {};
+    item.mask = CBEIF_TEXT;
+    item.iItem = index;
+    item.pszText = const_cast<char*>(text);
+    m_portList.InsertItem(&item);
+}
+
+void CControllerDlg::SelectPort(int index) { m_portList.SetCurSel(index); }
+
+int CControllerDlg::SelectedPort() { return m_portList.GetCurSel(); }
+
+void CControllerDlg::ShowPortOpen(bool open) {
+    m_openPortButton.SetWindowText(open ? "ClosePort" : "OpenPort");
+    m_portList.EnableWindow(open ? FALSE : TRUE);
+}

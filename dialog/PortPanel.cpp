@@ -1,143 +1,148 @@
-// The port panel: finding the COM ports, opening and closing the chosen one, and recovering
-// when the system reports that devices came or went.
-#include "ControllerDlg.h"
-#include "DeviceState.h"
-#include "Globals.h"
+#include "PortPanel.h"
 
-#include <dbt.h>
+#include <cstdio>
+#include "StartupSequence.h"
 
 namespace {
 
-const int MAX_PROBED_PORT = 254;
-const DWORD SETTLE_MS = 200;
+// Serial drivers need a moment after a port is closed or a device came or went.
+constexpr unsigned SETTLE_MS = 200;
 
-// The port number shown at each list position.
-struct PortTableRecord {
-    uint8_t ports[MAX_PROBED_PORT];
-    uint8_t count;
+// Opening, closing and recovering may each handle the window's messages while they wait:
+// the link's error box during Open, the wait for its worker in Stop. A click or a device
+// change can then arrive in the middle of one of them. Run nested, it would open, stop or
+// rebuild under the outer run's feet (a second worker on the link, or a cleared open port
+// that drops every byte after). So they run one at a time, each under this guard: a click
+// that arrives meanwhile is dropped, a device change is remembered and handled once after.
+class PanelRun {
+public:
+    explicit PanelRun(bool& running) : running(running) { running = true; }
+    ~PanelRun() { running = false; }
+    PanelRun(const PanelRun&) = delete;
+    PanelRun& operator=(const PanelRun&) = delete;
+
+private:
+    bool& running;
 };
-PortTableRecord PortTable = {};
-
-// CSerialLink::Stop handles the dialog's messages while it waits for the worker, so a
-// device change (or a posted click) can arrive in the middle of closing or recovering.
-// Running those steps nested would stop, reopen or rebuild under the outer run's feet
-// (and could leave a worker running behind a closed panel), so they never nest: a device
-// change that arrives meanwhile is remembered and handled once, after the current run.
-bool panelBusy = false;
-bool deviceChangePending = false;
-
-// Opens the device path with no access, which tells whether the port exists without
-// touching its settings. Leaves the path in portPathText.
-bool PortPresent(int port) {
-    portPathText.Format("\\\\.\\COM%d", port);
-    HANDLE probe = ::CreateFileA(portPathText, 0, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(probe);
-    return true;
-}
-
-int OpenLink(CWnd* owner) {
-    return theLink.Open(owner, DeviceState.openPort, 9600, 'N', 8, 0, EV_RXCHAR, 512,
-                        1000, 1000, 1000, 1000, 1000);
-}
-
-void KillPanelTimers(CWnd& dialog) {
-    for (unsigned id : {TIMER_POLL, TIMER_CH_DOWN, TIMER_CH_UP, TIMER_PWR_DOWN, TIMER_PWR_UP,
-                        TIMER_STARTUP}) {
-        dialog.KillTimer(id);
-    }
-}
-
-// Hands a device change remembered during the run that just ended to the queue again.
-void EndBusyRun(CWnd& dialog) {
-    panelBusy = false;
-    if (deviceChangePending) {
-        deviceChangePending = false;
-        dialog.PostMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-    }
-}
 
 }  // namespace
 
-void CControllerDlg::RebuildPortList() {
-    m_portList.ResetContent();
-    PortTable.count = 0;
-    DeviceState.stage = STAGE_IDLE;
-    DeviceState.portOpen = 0;
-    DeviceState.openPort = 0;
+PortPanel::PortPanel(const WindowServices& services, PanelView& view)
+    : state(services.state), link(services.link), ports(services.ports), clock(services.clock),
+      view(view) {}
+
+void PortPanel::RebuildPortList() {
+    view.ClearPorts();
+    table.count = 0;
+    state.stage = STAGE_IDLE;
+    state.portOpen = 0;
+    state.openPort = 0;
 
     for (int port = 1; port <= MAX_PROBED_PORT; ++port) {
-        if (!PortPresent(port)) continue;
-        // The list text is the device path without its "\\.\" prefix.
-        COMBOBOXEXITEMA item = {};
-        item.mask = CBEIF_TEXT;
-        item.iItem = PortTable.count;
-        item.pszText = const_cast<char*>(portPathText.c_str() + 4);
-        PortTable.ports[PortTable.count] = static_cast<uint8_t>(port);
-        m_portList.InsertItem(&item);
-        ++PortTable.count;
+        if (!ports.Present(port))
+            continue;
+        char text[8];
+        std::snprintf(text, sizeof text, "COM%d", port);
+        table.ports[table.count] = static_cast<uint8_t>(port);
+        view.AddPort(table.count, text);
+        ++table.count;
     }
-    if (PortTable.count > 0) m_portList.SetCurSel(0);
+    if (table.count > 0)
+        view.SelectPort(0);
 }
 
-void CControllerDlg::OnOpenPort() {
-    if (PortTable.count == 0 || panelBusy) return;
+void PortPanel::OpenPortClicked() {
+    if (running)
+        return;
+    {
+        PanelRun run(running);
+        ToggleOpen();
+    }
+    RunPendingDeviceChanges();
+}
 
-    if (!DeviceState.portOpen) {
-        int selected = m_portList.GetCurSel();
-        if (selected < 0 || selected >= PortTable.count) return;
-        DeviceState.openPort = PortTable.ports[selected];
-        if (!OpenLink(this)) return;
-        m_openPortButton.SetWindowText("ClosePort");
-        m_portList.EnableWindow(FALSE);
-        theLink.Start();
-        DeviceState.portOpen = 1;
-        SetTimer(TIMER_STARTUP, STARTUP_PERIOD_MS);
+void PortPanel::DeviceChanged() {
+    deviceChangePending = true;
+    if (!running)
+        RunPendingDeviceChanges();
+}
+
+void PortPanel::RunPendingDeviceChanges() {
+    while (deviceChangePending) {
+        deviceChangePending = false;
+        PanelRun run(running);
+        Recover();
+    }
+}
+
+void PortPanel::ToggleOpen() {
+    if (table.count == 0)
+        return;
+
+    if (!state.portOpen) {
+        const int selected = view.SelectedPort();
+        if (selected < 0 || selected >= table.count)
+            return;
+        state.openPort = table.ports[selected];
+        if (!OpenAndStart())
+            return;  // nothing visible changes
+        view.ShowPortOpen(true);
+        clock.StartTimer(TIMER_STARTUP, STARTUP_PERIOD_MS);
         return;
     }
 
-    panelBusy = true;
-    theLink.Stop();
-    ::Sleep(SETTLE_MS);
-    KillPanelTimers(*this);
-    RebuildPortList();
-    m_openPortButton.SetWindowText("OpenPort");
-    m_portList.EnableWindow(TRUE);
-    EndBusyRun(*this);
+    link.Stop();
+    clock.Pause(SETTLE_MS);
+    StopAllTimers();
+    ShowClosed();
 }
 
-LRESULT CControllerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DEVICECHANGE && panelBusy) {
-        deviceChangePending = true;
-    } else if (message == WM_DEVICECHANGE) {
-        // Every notification counts, whatever its event type.
-        panelBusy = true;
-        ::Sleep(SETTLE_MS);
-        bool fallBackToClosed = true;
-        if (DeviceState.portOpen) {
-            theLink.Stop();
-            DeviceState.portOpen = 0;
-            ::Sleep(SETTLE_MS);
-            if (PortPresent(DeviceState.openPort)) {
-                // Same port, same stage, same timers: start-up or polling carries on.
-                if (OpenLink(this)) {
-                    theLink.Start();
-                    DeviceState.portOpen = 1;
-                }
-                fallBackToClosed = false;
-            } else {
-                KillPanelTimers(*this);
-            }
-        } else {
-            ::Sleep(SETTLE_MS);
-        }
-        if (fallBackToClosed) {
-            RebuildPortList();
-            m_openPortButton.SetWindowText("OpenPort");
-            m_portList.EnableWindow(TRUE);
-        }
-        EndBusyRun(*this);
+void PortPanel::Recover() {
+    clock.Pause(SETTLE_MS);
+    if (!state.portOpen) {
+        clock.Pause(SETTLE_MS);
+        ShowClosed();
+        return;
     }
-    return CDialog::DefWindowProc(message, wParam, lParam);
+    link.Stop();
+    state.portOpen = 0;
+    clock.Pause(SETTLE_MS);
+    if (ports.Present(state.openPort)) {
+        // Same port, same stage, same timers: start-up or polling carries on. A failed
+        // reopening leaves the panel showing the port open, ready for another click.
+        OpenAndStart();
+        return;
+    }
+    StopAllTimers();
+    ShowClosed();
+}
+
+bool PortPanel::OpenAndStart() {
+    if (!link.Open(state.openPort))
+        return false;
+    link.Start();
+    state.portOpen = 1;
+    return true;
+}
+
+void PortPanel::ShowClosed() {
+    RebuildPortList();
+    view.ShowPortOpen(false);
+}
+
+void PortPanel::StopAllTimers() {
+    for (unsigned id = TIMER_POLL; id <= TIMER_STARTUP; ++id)
+        clock.StopTimer(id);
+}
+
+void PortPanel::StartupTick() {
+    if (!state.portOpen)
+        return;
+    if (const DeviceFrame* query = StartupQuery(state.stage))
+        link.Send(*query);
+}
+
+void PortPanel::StartupFinished() {
+    clock.StopTimer(TIMER_STARTUP);
+    clock.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
 }

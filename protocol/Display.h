@@ -15,19 +15,6 @@ enum class DisplayText {
 
 enum class Slider { Channel, Power };
 
-// Window timers: ids and periods in ms.
-enum TimerId : unsigned {
-    TIMER_POLL = 1,
-    TIMER_CH_DOWN = 2,
-    TIMER_CH_UP = 3,
-    TIMER_PWR_DOWN = 4,
-    TIMER_PWR_UP = 5,
-    TIMER_STARTUP = 6,
-};
-constexpr unsigned POLL_PERIOD_MS = 500;
-constexpr unsigned STEP_PERIOD_MS = 200;
-constexpr unsigned STARTUP_PERIOD_MS = 200;
-
 class Display {
 public:
     virtual ~Display() = default;
@@ -36,6 +23,6 @@ public:
     virtual void SetSliderRange(Slider slider, int min, int max) = 0;
     virtual void ClearSliderTicks(Slider slider) = 0;
     virtual void AddSliderTick(Slider slider, int pos) = 0;
-    virtual void StopTimer(unsigned id) = 0;
-    virtual void StartTimer(unsigned id, unsigned periodMs) = 0;
+    // The last start-up answer came: the window stops asking and starts polling.
+    virtual void StartupFinished() = 0;
 };

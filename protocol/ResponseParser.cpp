@@ -40,16 +40,16 @@ void ApplyPower(DeviceStateRecord& state, uint16_t power, Display& display)
     display.SetSliderPos(Slider::Power, state.power);
 }
 
-void ApplyOutput(DeviceStateRecord& state, uint8_t d3, uint8_t d4, Display& display)
+// Both data bytes carry the state. When they disagree the state is unknown and the answer
+// changes nothing, not even the start-up stage: the next tick asks again. Returns whether
+// the answer was taken.
+bool ApplyOutput(DeviceStateRecord& state, uint8_t d3, uint8_t d4, Display& display)
 {
-    // Both data bytes carry the state; when they disagree the state is unknown.
-    if (d3 != 0 && d4 != 0) {
-        state.outputOn = 1;
-        display.SetText(DisplayText::ActiveButton, "ON");
-    } else if (d3 == 0 && d4 == 0) {
-        state.outputOn = 0;
-        display.SetText(DisplayText::ActiveButton, "OFF");
-    }
+    if ((d3 != 0) != (d4 != 0))
+        return false;
+    state.outputOn = d3 != 0 ? 1 : 0;
+    display.SetText(DisplayText::ActiveButton, state.outputOn ? "ON" : "OFF");
+    return true;
 }
 
 // The grid is the last limit read at start-up, so its answer lays out both sliders.
@@ -90,7 +90,8 @@ void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& 
         ApplyPower(state, Data16(frame), display);
         break;
     case CMD_OUTPUT:
-        ApplyOutput(state, frame.bytes[3], frame.bytes[4], display);
+        if (!ApplyOutput(state, frame.bytes[3], frame.bytes[4], display))
+            return;
         break;
     case CMD_CHANNEL_COUNT:
         state.channelCount = frame.bytes[4];
@@ -116,10 +117,8 @@ void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& 
     if (next == state.stage)
         return;
     state.stage = next;
-    if (next == STAGE_READY) {
-        display.StopTimer(TIMER_STARTUP);
-        display.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
-    }
+    if (next == STAGE_READY)
+        display.StartupFinished();
 }
 
 int FeedResponseByte(ResponseParserRecord& parser, DeviceStateRecord& state, Display& display,

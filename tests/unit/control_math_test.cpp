@@ -6,52 +6,51 @@
 
 #include "ControlMath.h"
 #include "DeviceFrame.h"
-#include "Display.h"
 
 namespace {
 
 // Plays a hold of a step button: each tick raises holdCount, then steps from the value
 // that the previous tick left (the module not answering, or confirming each value).
 template <typename Step>
-std::vector<int> Hold(unsigned timerId, int ticks, Step step)
+std::vector<int> Hold(StepButton button, int ticks, Step step)
 {
     std::vector<int> sent;
     uint8_t holdCount = 0;
     for (int i = 0; i < ticks; ++i) {
-        holdCount = HoldCountAfterTick(timerId, holdCount);
-        sent.push_back(step(StepSize(timerId, holdCount)));
+        holdCount = HoldCountAfterTick(button, holdCount);
+        sent.push_back(step(StepSize(button, holdCount)));
     }
     return sent;
 }
 
-TEST(HoldCount, GrowsByOneUpToEachTimersOwnCap)
+TEST(HoldCount, GrowsByOneUpToEachButtonsOwnCap)
 {
-    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 0), 1);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 80), 81);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 248), 249);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_DOWN, 249), 249);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_UP, 79), 80);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_UP, 80), 80);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_DOWN, 79), 80);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_DOWN, 80), 80);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_UP, 80), 81);
-    EXPECT_EQ(HoldCountAfterTick(TIMER_PWR_UP, 249), 249);
-    // A count left above a timer's cap (by another timer) is not raised further.
-    EXPECT_EQ(HoldCountAfterTick(TIMER_CH_UP, 200), 200);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::ChannelDown, 0), 1);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::ChannelDown, 80), 81);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::ChannelDown, 248), 249);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::ChannelDown, 249), 249);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::ChannelUp, 79), 80);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::ChannelUp, 80), 80);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::PowerDown, 79), 80);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::PowerDown, 80), 80);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::PowerUp, 80), 81);
+    EXPECT_EQ(HoldCountAfterTick(StepButton::PowerUp, 249), 249);
+    // A count left above a button's cap (by another button) is not raised further.
+    EXPECT_EQ(HoldCountAfterTick(StepButton::ChannelUp, 200), 200);
 }
 
 TEST(StepSize, ChannelEveryElevenTicksPowerEveryFive)
 {
-    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 0), 1u);
-    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 10), 1u);
-    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 11), 2u);
-    EXPECT_EQ(StepSize(TIMER_CH_UP, 22), 3u);
-    EXPECT_EQ(StepSize(TIMER_CH_DOWN, 249), 23u);
-    EXPECT_EQ(StepSize(TIMER_CH_UP, 80), 8u);
-    EXPECT_EQ(StepSize(TIMER_PWR_DOWN, 4), 1u);
-    EXPECT_EQ(StepSize(TIMER_PWR_DOWN, 5), 2u);
-    EXPECT_EQ(StepSize(TIMER_PWR_DOWN, 80), 17u);
-    EXPECT_EQ(StepSize(TIMER_PWR_UP, 249), 50u);
+    EXPECT_EQ(StepSize(StepButton::ChannelDown, 0), 1u);
+    EXPECT_EQ(StepSize(StepButton::ChannelDown, 10), 1u);
+    EXPECT_EQ(StepSize(StepButton::ChannelDown, 11), 2u);
+    EXPECT_EQ(StepSize(StepButton::ChannelUp, 22), 3u);
+    EXPECT_EQ(StepSize(StepButton::ChannelDown, 249), 23u);
+    EXPECT_EQ(StepSize(StepButton::ChannelUp, 80), 8u);
+    EXPECT_EQ(StepSize(StepButton::PowerDown, 4), 1u);
+    EXPECT_EQ(StepSize(StepButton::PowerDown, 5), 2u);
+    EXPECT_EQ(StepSize(StepButton::PowerDown, 80), 17u);
+    EXPECT_EQ(StepSize(StepButton::PowerUp, 249), 50u);
 }
 
 TEST(Steps, ClampAtTheirOwnBoundWithoutWrapping)
@@ -87,18 +86,18 @@ TEST(Hold, ChannelDownFrom96ReachesOneAtTheFortiethTick)
     expected.push_back(1);  // every further tick sends 1 again
 
     uint8_t channel = 96;
-    auto sent = Hold(TIMER_CH_DOWN, 41, [&](unsigned step) {
+    auto sent = Hold(StepButton::ChannelDown, 41, [&](unsigned step) {
         return channel = ChannelDown(channel, step);
     });
     EXPECT_EQ(sent, expected);
     // The click at the release steps by one, holdCount being 0 again.
-    EXPECT_EQ(ChannelDown(channel, StepSize(TIMER_CH_DOWN, 0)), 1);
+    EXPECT_EQ(ChannelDown(channel, StepSize(StepButton::ChannelDown, 0)), 1);
 }
 
 TEST(Hold, PowerUpFrom700ReachesTheMaximumAtTheSeventyFifthTick)
 {
     uint16_t power = 700;
-    auto sent = Hold(TIMER_PWR_UP, 76, [&](unsigned step) {
+    auto sent = Hold(StepButton::PowerUp, 76, [&](unsigned step) {
         return power = PowerUp(power, step, 1300);
     });
     EXPECT_EQ((std::vector<int>(sent.begin(), sent.begin() + 10)),
@@ -106,20 +105,20 @@ TEST(Hold, PowerUpFrom700ReachesTheMaximumAtTheSeventyFifthTick)
     EXPECT_EQ(sent[73], 1299);
     EXPECT_EQ(sent[74], 1300);
     EXPECT_EQ(sent[75], 1300);
-    EXPECT_EQ(StepSize(TIMER_PWR_UP, 75), 16u);
+    EXPECT_EQ(StepSize(StepButton::PowerUp, 75), 16u);
 }
 
 TEST(Hold, ChannelUpAndPowerDownStopGrowingAtTheirCap)
 {
     uint16_t power = 5000;
-    auto down = Hold(TIMER_PWR_DOWN, 100, [&](unsigned step) {
+    auto down = Hold(StepButton::PowerDown, 100, [&](unsigned step) {
         return power = PowerDown(power, step, 0);
     });
     EXPECT_EQ(down[77] - down[78], 16);  // tick 79
     EXPECT_EQ(down[83] - down[84], 17);  // tick 85 would step 18 without the cap
     EXPECT_EQ(down[98] - down[99], 17);
     uint8_t channel = 0;
-    auto up = Hold(TIMER_CH_UP, 100, [&](unsigned step) {
+    auto up = Hold(StepButton::ChannelUp, 100, [&](unsigned step) {
         channel = 0;  // keep clear of the count: only the step is of interest
         return ChannelUp(channel, step, 255);
     });

@@ -33,11 +33,7 @@ public:
     {
         log.push_back(std::string("tick ") + Name(slider) + " " + std::to_string(pos));
     }
-    void StopTimer(unsigned id) override { log.push_back("stop " + std::to_string(id)); }
-    void StartTimer(unsigned id, unsigned periodMs) override
-    {
-        log.push_back("start " + std::to_string(id) + " " + std::to_string(periodMs));
-    }
+    void StartupFinished() override { log.push_back("startup finished"); }
 
     // The entries of the log that begin with the given prefix, in order.
     std::vector<std::string> Matching(const std::string& prefix) const

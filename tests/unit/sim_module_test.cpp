@@ -98,7 +98,7 @@ TEST(SimModuleTest, DefaultModuleCompletesTheStartUp)
     EXPECT_EQ(d.Last("text ActiveButton"), "text ActiveButton ON");
     EXPECT_EQ(d.Last("text ChannelLabel"), "text ChannelLabel Channel:\n(1-96)");
     EXPECT_EQ(d.Last("text PowerLabel"), "text PowerLabel Power:\n(7-13)");
-    EXPECT_EQ(d.Last("start"), "start 1 500");
+    EXPECT_EQ(d.Last("startup"), "startup finished");
     EXPECT_EQ(bench.Lines("RX").size(), 8u);
     EXPECT_EQ(bench.Lines("TX").front(), "TX 01 01 04 00 60 66");
 }

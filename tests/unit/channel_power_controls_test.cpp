@@ -1,0 +1,256 @@
+// The channel and power controls on fakes: which frames leave, in which order, and what
+// happens to the window's timers, for clicks, holds, typed values, the output switch and
+// the slider poll.
+#include <gtest/gtest.h>
+
+#include "ChannelPowerControls.h"
+#include "window_fakes.h"
+
+using namespace window_test;
+
+namespace {
+
+// Set frames written out by hand: form 00 01, code, value high and low, sum of the five.
+Bytes SetFrame(int code, int value)
+{
+    Bytes frame{0x00, 0x01, code, value >> 8, value & 0xFF};
+    frame.push_back((0x01 + code + (value >> 8) + (value & 0xFF)) & 0xFF);
+    return frame;
+}
+
+// The values of the set frames of one code among those sent; any other frame fails.
+std::vector<int> Values(const std::vector<Bytes>& sent, int code)
+{
+    std::vector<int> values;
+    for (const Bytes& frame : sent) {
+        int value = frame[3] << 8 | frame[4];
+        EXPECT_EQ(frame, SetFrame(code, value));
+        values.push_back(value);
+    }
+    return values;
+}
+
+class ControlsTest : public testing::Test {
+protected:
+    FakeWindow w;
+    ChannelPowerControls controls{w.state, w.link, w.clock};
+
+    void SetUp() override
+    {
+        // A module of 96 channels, 7 to 13 dBm, read and polled.
+        w.state.channelCount = 96;
+        w.state.powerMin = 700;
+        w.state.powerMax = 1300;
+        w.state.channel = 40;
+        w.state.power = 1000;
+        w.state.portOpen = 1;
+        w.state.stage = STAGE_READY;
+    }
+
+    // Holds a button for the given number of step ticks, then releases it over the
+    // button, whose click steps once more.
+    void Hold(StepButton button, unsigned ticks)
+    {
+        controls.Press(button);
+        w.clock.Advance(ticks * STEP_PERIOD_MS, [&](unsigned id) {
+            ASSERT_TRUE(controls.StepTimerTick(id)) << "timer " << id;
+        });
+        controls.Release();
+        controls.Step(button);
+    }
+};
+
+}  // namespace
+
+TEST_F(ControlsTest, HoldingChannelDownFrom96ReachesOneAtTheFortiethTick)
+{
+    w.state.channel = 96;
+    Hold(StepButton::ChannelDown, 41);
+    std::vector<int> expected = {95, 94, 93, 92, 91, 90, 89, 88, 87, 86,        // step 1
+                                 84, 82, 80, 78, 76, 74, 72, 70, 68, 66, 64,    // step 2
+                                 61, 58, 55, 52, 49, 46, 43, 40, 37, 34, 31,    // step 3
+                                 27, 23, 19, 15, 11, 7, 3, 1,                   // step 4
+                                 1,                                             // tick 41
+                                 1};                                            // the click
+    EXPECT_EQ(Values(w.link.TakeSent(), 1), expected);
+}
+
+TEST_F(ControlsTest, HoldingPowerUpFrom700ReachesTheMaximumAtTheSeventyFifthTick)
+{
+    w.state.power = 700;
+    Hold(StepButton::PowerUp, 75);
+    std::vector<int> sent = Values(w.link.TakeSent(), 2);
+    ASSERT_EQ(sent.size(), 76u);
+    EXPECT_EQ(std::vector<int>(sent.begin(), sent.begin() + 10),
+              (std::vector<int>{701, 702, 703, 704, 706, 708, 710, 712, 714, 717}));
+    EXPECT_EQ(sent[73], 1299);
+    EXPECT_EQ(sent[74], 1300);
+    EXPECT_EQ(sent[75], 1300);  // the click, clamped
+}
+
+TEST_F(ControlsTest, ChannelUpAndPowerDownStopGrowingAtTheirCap)
+{
+    // Channel up: 8 channels at most; 9 from tick 88 on without the cap.
+    w.state.channelCount = 255;
+    controls.Press(StepButton::ChannelUp);
+    for (int tick = 1; tick <= 90; ++tick) {
+        w.state.channel = 1;
+        controls.StepTimerTick(TIMER_CH_UP);
+    }
+    EXPECT_EQ(Values(w.link.TakeSent(), 1).back(), 9);  // 1 + 80 / 11 + 1
+    EXPECT_EQ(controls.HoldCount(), 80);
+
+    // Power down: 17 counts at most.
+    w.state.powerMin = 0;
+    controls.Press(StepButton::PowerDown);
+    for (int tick = 1; tick <= 100; ++tick) {
+        w.state.power = 5000;
+        controls.StepTimerTick(TIMER_PWR_DOWN);
+    }
+    EXPECT_EQ(Values(w.link.TakeSent(), 2).back(), 5000 - 17);
+}
+
+TEST_F(ControlsTest, EachButtonStepsItsOwnQuantityAndClampsAtItsOwnBound)
+{
+    w.state.channel = 1;
+    controls.Step(StepButton::ChannelDown);
+    w.state.channel = 96;
+    controls.Step(StepButton::ChannelUp);
+    w.state.channel = 120;  // above the count: down does not look at it
+    controls.Step(StepButton::ChannelDown);
+    EXPECT_EQ(Values(w.link.TakeSent(), 1), (std::vector<int>{1, 96, 119}));
+
+    w.state.power = 700;
+    controls.Step(StepButton::PowerDown);
+    w.state.power = 1300;
+    controls.Step(StepButton::PowerUp);
+    w.state.power = 0;  // below the minimum before the step
+    controls.Step(StepButton::PowerDown);
+    EXPECT_EQ(Values(w.link.TakeSent(), 2), (std::vector<int>{700, 1300, 700}));
+    EXPECT_EQ(w.state.power, 700);
+    EXPECT_TRUE(w.clock.log.empty());  // steps neither pause nor touch a timer
+}
+
+TEST_F(ControlsTest, PressStartsItsOwnTimerAloneAndReleaseGoesBackToPolling)
+{
+    w.clock.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
+    w.clock.log.clear();
+    controls.Press(StepButton::PowerDown);
+    EXPECT_EQ(w.clock.log, (Log{"stop 1", "stop 2", "stop 3", "stop 5", "start 4 200"}));
+    EXPECT_EQ(w.clock.Running(), std::set<unsigned>{TIMER_PWR_DOWN});
+
+    // A press on another button takes over the hold, from a count of 0.
+    controls.StepTimerTick(TIMER_PWR_DOWN);
+    controls.StepTimerTick(TIMER_PWR_DOWN);
+    controls.Press(StepButton::ChannelUp);
+    EXPECT_EQ(controls.HoldCount(), 0);
+    EXPECT_EQ(w.clock.Running(), std::set<unsigned>{TIMER_CH_UP});
+
+    w.clock.log.clear();
+    controls.Release();
+    EXPECT_EQ(w.clock.log, (Log{"stop 2", "stop 3", "stop 4", "stop 5", "start 1 500"}));
+    EXPECT_EQ(w.clock.Running(), std::set<unsigned>{TIMER_POLL});
+    EXPECT_FALSE(controls.StepTimerTick(TIMER_POLL));
+    EXPECT_FALSE(controls.StepTimerTick(TIMER_STARTUP));
+}
+
+TEST_F(ControlsTest, AClickStepsOnceByOneAndADoubleClickTwice)
+{
+    // A press and a release within one period: no tick, then the click.
+    controls.Press(StepButton::ChannelUp);
+    w.clock.Advance(150, [&](unsigned id) { controls.StepTimerTick(id); });
+    controls.Release();
+    controls.Step(StepButton::ChannelUp);
+    // The second press of a double-click is no WM_LBUTTONDOWN: no hold, its release steps.
+    controls.Release();
+    controls.Step(StepButton::ChannelUp);
+    EXPECT_EQ(Values(w.link.TakeSent(), 1), (std::vector<int>{41, 42}));
+}
+
+TEST_F(ControlsTest, NothingActsBeforeTheModuleIsReadOrWhileThePortIsClosed)
+{
+    w.state.stage = STAGE_IDLE;
+    controls.Press(StepButton::ChannelDown);
+    controls.Release();
+    controls.Step(StepButton::ChannelDown);
+    controls.SetChannel("5");
+    controls.SetPower("9");
+    controls.ToggleOutput();
+    EXPECT_TRUE(w.clock.log.empty());
+    EXPECT_TRUE(w.link.sent.empty());
+
+    // Port closed with a stage left over: nothing is sent, nothing paused.
+    w.state.stage = STAGE_POWER;
+    w.state.portOpen = 0;
+    controls.Step(StepButton::PowerUp);
+    controls.SetChannel("5");
+    controls.ToggleOutput();
+    controls.PollTick(7, 800);
+    EXPECT_TRUE(w.link.sent.empty());
+    EXPECT_TRUE(w.clock.log.empty());
+    EXPECT_EQ(w.state.channel, 40);
+    EXPECT_EQ(w.state.outputOn, 0);
+}
+
+TEST_F(ControlsTest, TypedValuesAreClampedSentAndFramedByThePoll)
+{
+    struct Case {
+        const char* text;
+        int channel;
+    } channels[] = {{"0", 1}, {"12.9", 12}, {"300", 96}, {"-3", 1}, {"-", 1}, {"40", 40}};
+    for (const Case& c : channels) {
+        SCOPED_TRACE(c.text);
+        w.clock.log.clear();
+        controls.SetChannel(c.text);
+        EXPECT_EQ(w.link.TakeSent(), std::vector<Bytes>{SetFrame(1, c.channel)});
+        EXPECT_EQ(w.state.channel, c.channel);
+        EXPECT_EQ(w.clock.log, (Log{"stop 1", "pause 100", "start 1 500"}));
+    }
+
+    struct PowerCase {
+        const char* text;
+        int power;
+    } powers[] = {{"7", 700}, {"8.2", 819}, {"7.1", 710}, {"-1", 700}, {"20", 1300},
+                  {"1e999", 1300}, {"nan", 700}};
+    for (const PowerCase& c : powers) {
+        SCOPED_TRACE(c.text);
+        controls.SetPower(c.text);
+        EXPECT_EQ(w.link.TakeSent(), std::vector<Bytes>{SetFrame(2, c.power)});
+    }
+
+    // An empty edit sends nothing and leaves the poll alone.
+    w.clock.log.clear();
+    controls.SetChannel("");
+    controls.SetPower("");
+    EXPECT_TRUE(w.link.sent.empty());
+    EXPECT_TRUE(w.clock.log.empty());
+}
+
+TEST_F(ControlsTest, OutputSwitchSendsTheInvertedFlagInBothBytes)
+{
+    controls.ToggleOutput();
+    EXPECT_EQ(w.link.TakeSent(), (std::vector<Bytes>{{0x00, 0x01, 0x03, 0x01, 0x01, 0x06}}));
+    EXPECT_EQ(w.state.outputOn, 1);
+    EXPECT_EQ(w.clock.log, (Log{"stop 1", "pause 100", "start 1 500"}));
+    controls.ToggleOutput();
+    EXPECT_EQ(w.link.TakeSent(), (std::vector<Bytes>{{0x00, 0x01, 0x03, 0x00, 0x00, 0x04}}));
+    EXPECT_EQ(w.state.outputOn, 0);
+}
+
+TEST_F(ControlsTest, PollSendsWhatTheSlidersShowThatTheModuleDoesNot)
+{
+    controls.PollTick(40, 1000);
+    EXPECT_TRUE(w.link.sent.empty());
+    EXPECT_TRUE(w.clock.log.empty());
+
+    controls.PollTick(41, 1234);
+    EXPECT_EQ(w.link.TakeSent(), (std::vector<Bytes>{SetFrame(1, 41), SetFrame(2, 1234)}));
+    EXPECT_EQ(w.clock.log, (Log{"pause 100", "pause 100"}));
+    EXPECT_EQ(w.state.channel, 41);
+    EXPECT_EQ(w.state.power, 1234);
+
+    // The poll ignores the stage: a slider moved before the start-up ended still counts.
+    w.state.stage = STAGE_IDLE;
+    controls.PollTick(42, 1234);
+    EXPECT_EQ(w.link.TakeSent(), std::vector<Bytes>{SetFrame(1, 42)});
+}
