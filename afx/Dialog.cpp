@@ -1,14 +1,27 @@
 #include "afxwin.h"
 
+#include <cassert>
+
 // The dialog procedure behind the window procedure: it attaches the CDialog when the
-// window is ready and otherwise leaves everything to the default dialog handling.
+// window is ready and otherwise leaves everything to the default dialog handling. A dialog
+// that cannot be attached, or whose controls cannot, is destroyed before it is shown:
+// nobody would handle its messages.
 INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
     if (message != WM_INITDIALOG)
         return FALSE;
     CDialog* dialog = reinterpret_cast<CDialog*>(lParam);
-    if (!dialog || !dialog->SubclassWindow(hWnd))
-        return TRUE;
-    return dialog->OnInitDialog();
+    if (!dialog || !dialog->SubclassWindow(hWnd)) {
+        assert(!"CDialog: the dialog window could not be attached");
+        ::DestroyWindow(hWnd);
+        return FALSE;
+    }
+    dialog->m_bExchangeFailed = false;
+    BOOL result = dialog->OnInitDialog();
+    if (dialog->m_bExchangeFailed) {
+        ::DestroyWindow(hWnd);  // detaches the dialog and every control attached so far
+        return FALSE;
+    }
+    return result;
 }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
@@ -30,7 +43,8 @@ HWND CDialog::CreateFromTemplate(HWND owner) {
 BOOL CDialog::Create(UINT templateId, CWnd* parent) {
     m_nIDTemplate = templateId;
     m_pParentWnd = parent;
-    return CreateFromTemplate(parent ? parent->m_hWnd : nullptr) != nullptr;
+    HWND created = CreateFromTemplate(parent ? parent->m_hWnd : nullptr);
+    return created && ::IsWindow(created);
 }
 
 INT_PTR CDialog::DoModal() {
@@ -91,7 +105,9 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
 BOOL CDialog::UpdateData(BOOL saveAndValidate) {
     CDataExchange exchange(this, saveAndValidate);
     DoDataExchange(&exchange);
-    return TRUE;
+    if (exchange.m_bFailed)
+        m_bExchangeFailed = true;
+    return exchange.m_bFailed ? FALSE : TRUE;
 }
 
 void CDialog::DoDataExchange(CDataExchange*) {}
@@ -106,5 +122,8 @@ void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
     if (control.m_hWnd)
         return;
-    control.SubclassWindow(::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, id));
+    if (!control.SubclassWindow(::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, id))) {
+        assert(!"DDX_Control: no such control, or it is attached already");
+        pDX->m_bFailed = true;
+    }
 }

@@ -31,11 +31,18 @@ CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
 BOOL CWnd::SubclassWindow(HWND hWnd) {
     if (!hWnd || m_hWnd || FromHandlePermanent(hWnd) || !::SetPropA(hWnd, kWndProperty, this))
         return FALSE;
-    m_hWnd = hWnd;
     // The wide form keeps template-made windows Unicode; the narrow calls of the program
     // are converted by the system as for any Unicode window.
-    m_pfnSuper = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc)));
+    ::SetLastError(ERROR_SUCCESS);
+    LONG_PTR super =
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc));
+    if (!super && ::GetLastError() != ERROR_SUCCESS) {
+        // Not attached at all rather than half: the window keeps its own procedure.
+        ::RemovePropA(hWnd, kWndProperty);
+        return FALSE;
+    }
+    m_hWnd = hWnd;
+    m_pfnSuper = reinterpret_cast<WNDPROC>(super);
     return TRUE;
 }
 

@@ -169,9 +169,12 @@ public:
         : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
     BOOL m_bSaveAndValidate;
     CWnd* m_pDlgWnd;
+    bool m_bFailed = false;  // a control could not be attached
 };
 
-// Attaches control to the dialog's child with this id, once.
+// Attaches control to the dialog's child with this id, once. A child that does not exist
+// or cannot be attached is a fault of the program: it asserts in debug builds, and in
+// every build it fails the exchange, so that the dialog is not shown half-wired.
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 
 // A dialog made from a template resource of the executable. The template's captions are
@@ -184,12 +187,14 @@ public:
     // when the window could not be created or the loop was ended by WM_QUIT (which is
     // posted again for the caller's loop).
     virtual INT_PTR DoModal();
-    // Creates the dialog modeless; the caller pumps its messages and destroys it.
+    // Creates the dialog modeless; the caller pumps its messages and destroys it. Fails,
+    // leaving no window, when the dialog or one of its controls cannot be attached.
     BOOL Create(UINT templateId, CWnd* parent = nullptr);
     void EndDialog(int result);
 
     virtual BOOL OnInitDialog();
     BOOL PreTranslateMessage(MSG* pMsg) override;
+    // FALSE when a control could not be attached.
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
 protected:
@@ -206,6 +211,7 @@ private:
     CWnd* m_pParentWnd;
     bool m_bContinueModal = false;
     int m_nModalResult = -1;
+    bool m_bExchangeFailed = false;
 };
 
 // Control wrappers: the control's window with a few of its messages.
