@@ -2,8 +2,12 @@
 // the module's end to its WM_LINK_RXCHAR handled in the owner window, and the sustained
 // rate of handled bytes under a flood. Run: with_ports.sh zorvane_serial_bench.exe
 // At 9600 baud, 8N1, a real line carries one byte per 1.04 ms.
+// "zorvane_serial_bench.exe idle SECONDS" instead holds the link open on a silent line for
+// that long, for idle_bench.sh to watch its memory and CPU.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "link_harness.h"
@@ -30,7 +34,7 @@ void Summarise(const char* what, const char* unit, std::vector<double> values) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     OwnerWindow owner;
     ModulePort module(MODULE_PORT);
     CSerialLink link;
@@ -43,6 +47,21 @@ int main() {
     if (module.Read(1) != "?") {
         fprintf(stderr, "the worker did not start\n");
         return 1;
+    }
+
+    if (argc == 3 && strcmp(argv[1], "idle") == 0) {
+        printf("idling\n");
+        fflush(stdout);
+        // The window's thread blocks in its message loop, as the dialog's does.
+        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(atoi(argv[2])) * 1000;
+        for (ULONGLONG now; (now = GetTickCount64()) < end;) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        }
+        link.Stop();
+        printf("idled %s s\n", argv[2]);
+        return 0;
     }
 
     double handledAt = 0;
