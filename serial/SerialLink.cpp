@@ -10,6 +10,12 @@ namespace {
 
 const DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 const DWORD WORKER_EXIT_CODE = 100;
+// How long the waiting one-byte read may last on Windows before it is started again; Wine
+// keeps it waiting until a byte comes.
+const DWORD BYTE_WAIT_MS = 500;
+// What the waiting read brought when it brought no byte.
+const int NO_BYTE = -1;
+const int READ_FAILED = -2;
 
 // Where comm-event waits report the events that occurred, which the worker does not use.
 // Not on the worker's stack: under Wine a pending wait writes here even after the worker
@@ -20,7 +26,15 @@ bool IsSignalled(HANDLE event) {
     return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
+// Wine's ntdll has exports of its own.
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 }  // namespace
+
+decltype(&CreateEventA) CSerialLink::createEvent = CreateEventA;
 
 BYTE ParityFromLetter(char letter) {
     switch (letter) {
@@ -41,21 +55,21 @@ BYTE StopBitsFromCode(int code) {
 }
 
 CSerialLink::CSerialLink()
-    : thread(nullptr), workerAlive(0), shutdownEvent(nullptr), portHandle(nullptr),
-      writeEvent(nullptr), events{}, overlapped{}, timeouts{}, dcb{}, owner(nullptr),
-      portNumber(0), writeBuffer(nullptr), eventMask(0), writeBufferSize(0), writeLength(1),
-      ownerWindow(nullptr), ioOverlapped{} {}
+    : lock{}, lockReady(false), workerEnded(nullptr), shutdownEvent(nullptr),
+      portHandle(nullptr), writeEvent(nullptr), events{}, overlapped{}, timeouts{}, dcb{},
+      ownerWindow(nullptr), portNumber(0), writeBuffer(nullptr), eventMask(0),
+      writeBufferSize(0), writeLength(1), ioOverlapped{}, waitByReading(RunningUnderWine()),
+      arrivedByte(0) {}
 
 CSerialLink::~CSerialLink() {
-    do {
-        if (shutdownEvent) SetEvent(shutdownEvent);
-    } while (workerAlive);
+    WaitForWorker();
     if (portHandle) CloseHandle(portHandle);
-    for (HANDLE event : {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent}) {
+    for (HANDLE event : {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent,
+                         workerEnded}) {
         if (event) CloseHandle(event);
     }
     delete[] writeBuffer;
-    if (events[0]) DeleteCriticalSection(&lock);
+    if (lockReady) DeleteCriticalSection(&lock);
 }
 
 int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dataBits,
@@ -63,22 +77,24 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
                       UINT readMultiplier, UINT readConstant, UINT writeMultiplier,
                       UINT writeConstant) {
     // Callers stop the link first; this only makes sure no worker outlives the old port.
-    while (workerAlive) SetEvent(shutdownEvent);
+    WaitForWorker();
 
-    const bool firstOpen = events[0] == nullptr;
     for (HANDLE* event : {&overlapped.hEvent, &writeEvent, &shutdownEvent, &ioOverlapped.hEvent}) {
         if (*event) {
             ResetEvent(*event);
         } else {
-            *event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            *event = createEvent(nullptr, TRUE, FALSE, nullptr);
         }
     }
+    if (!workerEnded) workerEnded = createEvent(nullptr, TRUE, TRUE, nullptr);
     events[0] = shutdownEvent;
     events[1] = overlapped.hEvent;
     events[2] = writeEvent;
-    if (firstOpen) InitializeCriticalSection(&lock);
+    if (!lockReady) {
+        InitializeCriticalSection(&lock);
+        lockReady = true;
+    }
 
-    owner = ownerWnd;
     ownerWindow = ownerWnd ? ownerWnd->GetSafeHwnd() : nullptr;
     delete[] writeBuffer;
     writeBuffer = new (std::nothrow) BYTE[bufferSize];
@@ -90,6 +106,11 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
     if (portHandle) {
         CloseHandle(portHandle);
         portHandle = nullptr;
+    }
+    // Without its events a worker could neither be woken nor stopped.
+    if (!EventsExist()) {
+        LeaveCriticalSection(&lock);
+        return 0;
     }
     char path[32];
     snprintf(path, sizeof path, "\\\\.\\COM%u", port);
@@ -138,25 +159,16 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
 }
 
 BOOL CSerialLink::Start() {
-    // Raised before the thread exists, so that a Stop straight after Start waits for it.
-    workerAlive = 1;
-    thread = AfxBeginThread(WorkerProc, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
-    if (!thread) workerAlive = 0;
-    return thread != nullptr;
+    if (!EventsExist()) return FALSE;
+    // Lowered before the thread exists, so that a Stop straight after Start waits for it.
+    ResetEvent(workerEnded);
+    if (AfxBeginThread(WorkerProc, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr)) return TRUE;
+    SetEvent(workerEnded);
+    return FALSE;
 }
 
 void CSerialLink::Stop() {
-    // The worker may be waiting in SendMessageA for this thread: keep handling messages
-    // until it has seen the request and ended.
-    do {
-        if (shutdownEvent) SetEvent(shutdownEvent);
-        MSG msg;
-        if (ownerWindow && PeekMessageA(&msg, ownerWindow, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    } while (workerAlive);
-
+    WaitForWorker();
     if (portHandle) {
         CloseHandle(portHandle);
         portHandle = nullptr;
@@ -164,6 +176,27 @@ void CSerialLink::Stop() {
     for (HANDLE event : {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent}) {
         if (event) ResetEvent(event);
     }
+}
+
+void CSerialLink::WaitForWorker() {
+    if (!workerEnded || IsSignalled(workerEnded)) return;
+    SetEvent(shutdownEvent);
+    // The worker may be waiting in SendMessageA for this thread: its message is handled by
+    // any peek. Posted messages of the owner window are handled as usual; others stay queued.
+    // What is queued already is handled first: the wait wakes only for what comes after.
+    do {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        while (ownerWindow && PeekMessageA(&msg, ownerWindow, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    } while (MsgWaitForMultipleObjects(1, &workerEnded, FALSE, INFINITE, QS_ALLINPUT) !=
+             WAIT_OBJECT_0);
+}
+
+bool CSerialLink::EventsExist() const {
+    return shutdownEvent && overlapped.hEvent && writeEvent && ioOverlapped.hEvent && workerEnded;
 }
 
 BOOL CSerialLink::Send(const void* bytes, int length) {
@@ -210,49 +243,123 @@ void CSerialLink::Notify(UINT message, WPARAM wParam) {
 
 UINT CSerialLink::WorkerProc(LPVOID param) {
     CSerialLink* link = static_cast<CSerialLink*>(param);
-    link->workerAlive = 1;
     if (link->portHandle) PurgeComm(link->portHandle, PURGE_ALL);
 
+    // The waiting read needs read time-outs of its own: return what is queued, else wait for
+    // one byte. The write time-outs stay as Open set them. A port that refuses them is
+    // waited on with comm events.
+    COMMTIMEOUTS waiting = link->timeouts;
+    waiting.ReadIntervalTimeout = MAXDWORD;
+    waiting.ReadTotalTimeoutMultiplier = MAXDWORD;
+    waiting.ReadTotalTimeoutConstant = BYTE_WAIT_MS;
+    const bool byReading = link->waitByReading && (link->eventMask & EV_RXCHAR) &&
+                           SetCommTimeouts(link->portHandle, &waiting);
+    // A read that failed (and was reported) is tried again after the next write, as a
+    // failed comm-event wait is.
+    enum { IDLE, READING, FAILED } byteWait = IDLE;
+
     for (;;) {
-        if (WaitCommEvent(link->portHandle, &occurredEvents, &link->overlapped)) {
-            DWORD errors = 0;
-            COMSTAT status{};
-            if (!ClearCommError(link->portHandle, &errors, &status) || status.cbInQue == 0) {
-                continue;
-            }
-        } else {
-            // 87: the wait started earlier is still pending, and serves as well.
-            const DWORD code = GetLastError();
-            if (code != ERROR_IO_PENDING && code != ERROR_INVALID_PARAMETER) {
-                link->ReportError("WaitCommEvent()");
-            }
+        if (!byReading) {
+            link->StartCommEventWait();
+        } else if (byteWait == IDLE) {
+            byteWait = link->StartByteRead() ? READING : FAILED;
         }
 
         switch (WaitForMultipleObjects(3, link->events, FALSE, INFINITE)) {
         case WAIT_OBJECT_0:
-            // The link may be gone once the flag drops: nothing of it is touched after.
-            link->workerAlive = 0;
+            if (byteWait == READING) link->EndByteRead(true);
+            // The link may be gone once this is signalled: nothing of it is touched after.
+            SetEvent(link->workerEnded);
             AfxEndThread(WORKER_EXIT_CODE, TRUE);
             break;
-        case WAIT_OBJECT_0 + 1: {
-            // Acts on the events enabled at Open, not on the ones that occurred.
-            DWORD enabled = 0;
-            GetCommMask(link->portHandle, &enabled);
-            if (enabled & EV_RXCHAR) link->ReceiveBytes();
-            if (enabled & EV_CTS) link->Notify(WM_LINK_CTS, 0);
-            if (enabled & EV_RXFLAG) link->Notify(WM_LINK_RXFLAG, 0);
-            if (enabled & EV_BREAK) link->Notify(WM_LINK_BREAK, 0);
-            if (enabled & EV_ERR) link->Notify(WM_LINK_ERR, 0);
-            if (enabled & EV_RING) link->Notify(WM_LINK_RING, 0);
+        case WAIT_OBJECT_0 + 1:
+            if (!byReading) {
+                link->OnPortEvent(NO_BYTE);
+            } else if (const int got = link->EndByteRead(false); got != READ_FAILED) {
+                byteWait = IDLE;
+                // A read that brought nothing is no port event.
+                if (got != NO_BYTE) link->OnPortEvent(got);
+            } else {
+                byteWait = FAILED;
+            }
             break;
-        }
         case WAIT_OBJECT_0 + 2:
+            // The purge before the write must not meet the waiting read (under Wine the read
+            // then fails), so the read ends first. A byte it has already taken is a port
+            // event and comes first; the write follows on the next pass.
+            if (byteWait == READING) {
+                const int got = link->EndByteRead(true);
+                byteWait = IDLE;
+                if (got >= 0) {
+                    link->OnPortEvent(got);
+                    break;
+                }
+            }
             link->WriteBytes();
+            if (byteWait == FAILED) byteWait = IDLE;
             break;
         default:
             break;
         }
     }
+}
+
+void CSerialLink::StartCommEventWait() {
+    // Done at once with nothing queued: start another.
+    while (WaitCommEvent(portHandle, &occurredEvents, &overlapped)) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (ClearCommError(portHandle, &errors, &status) && status.cbInQue > 0) return;
+    }
+    // 87: the wait started earlier is still pending, and serves as well.
+    const DWORD code = GetLastError();
+    if (code != ERROR_IO_PENDING && code != ERROR_INVALID_PARAMETER) {
+        ReportError("WaitCommEvent()");
+    }
+}
+
+// Starts the one-byte read that waits for the next received byte; its end signals
+// overlapped.hEvent. True when it is under way (or already done).
+bool CSerialLink::StartByteRead() {
+    EnterCriticalSection(&lock);
+    DWORD count = 0;
+    const bool started = ReadFile(portHandle, &arrivedByte, 1, &count, &overlapped) ||
+                         GetLastError() == ERROR_IO_PENDING;
+    const DWORD code = GetLastError();
+    LeaveCriticalSection(&lock);
+    if (!started) {
+        SetLastError(code);
+        ReportError("ReadFile()");
+    }
+    return started;
+}
+
+// Waits for the waiting read to end, ending it first when asked, and gives the byte it
+// brought, NO_BYTE (its time ran out or it was ended), or READ_FAILED (reported).
+int CSerialLink::EndByteRead(bool cancel) {
+    if (cancel) CancelIoEx(portHandle, &overlapped);
+    DWORD count = 0;
+    if (GetOverlappedResult(portHandle, &overlapped, &count, TRUE)) {
+        return count == 1 ? arrivedByte : NO_BYTE;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_TIMEOUT || code == ERROR_OPERATION_ABORTED) return NO_BYTE;
+    ReportError("GetOverlappedResults() in ReadFile()");
+    return READ_FAILED;
+}
+
+// Acts on the events enabled at Open, not on the ones that occurred. A byte that the
+// waiting read brought comes first.
+void CSerialLink::OnPortEvent(int arrived) {
+    if (arrived != NO_BYTE) Notify(WM_LINK_RXCHAR, static_cast<WPARAM>(arrived));
+    DWORD enabled = 0;
+    GetCommMask(portHandle, &enabled);
+    if (enabled & EV_RXCHAR) ReceiveBytes();
+    if (enabled & EV_CTS) Notify(WM_LINK_CTS, 0);
+    if (enabled & EV_RXFLAG) Notify(WM_LINK_RXFLAG, 0);
+    if (enabled & EV_BREAK) Notify(WM_LINK_BREAK, 0);
+    if (enabled & EV_ERR) Notify(WM_LINK_ERR, 0);
+    if (enabled & EV_RING) Notify(WM_LINK_RING, 0);
 }
 
 void CSerialLink::ReceiveBytes() {

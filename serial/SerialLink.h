@@ -1,7 +1,6 @@
 // The program's one serial port: opened for overlapped I/O, served by a worker thread that
 // hands every received byte to the owner window and writes the frames given to Send.
 #pragma once
-#include <atomic>
 #include <mutex>
 #include "afxwin.h"
 
@@ -25,7 +24,8 @@ public:
     virtual ~CSerialLink();
 
     // 1 when the port was opened (also when a later setting failed and was reported),
-    // 0 when it could not be opened. Time-outs are given in seconds.
+    // 0 when it could not be opened or the link's events could not be made. Time-outs are
+    // given in seconds.
     int Open(CWnd* owner, UINT port, UINT baud, char parity, int dataBits, int stopBits,
              DWORD eventMask, UINT writeBufferSize, UINT readInterval, UINT readMultiplier,
              UINT readConstant, UINT writeMultiplier, UINT writeConstant);
@@ -42,31 +42,47 @@ public:
     CSerialLink& operator=(const CSerialLink&) = delete;
 
 private:
+    // Lets the tests choose how the worker waits and make event creation fail.
+    friend struct SerialLinkSeam;
+
     static UINT WorkerProc(LPVOID param);
+    void StartCommEventWait();
+    bool StartByteRead();
+    int EndByteRead(bool cancel);
+    void OnPortEvent(int arrivedByte);
     void ReceiveBytes();
     void WriteBytes();
     // Sends a link message to the owner window, if it still exists.
     void Notify(UINT message, WPARAM wParam);
+    // Asks the worker to end and returns once it has, handling the owner window's messages
+    // meanwhile.
+    void WaitForWorker();
+    bool EventsExist() const;
 
-    CWinThread* thread;
+    static decltype(&CreateEventA) createEvent;  // CreateEventA, unless a test says otherwise
+
     CRITICAL_SECTION lock;           // port I/O of Open and of the worker
-    std::atomic<LONG> workerAlive;
+    bool lockReady;                  // lock is initialised (by the first Open)
+    HANDLE workerEnded;              // signalled while no worker runs
     HANDLE shutdownEvent;
     HANDLE portHandle;
     HANDLE writeEvent;
     HANDLE events[3];                // shutdownEvent, overlapped.hEvent, writeEvent
-    OVERLAPPED overlapped;           // the comm-event wait
+    OVERLAPPED overlapped;           // the worker's wait for the port: comm event or byte read
     COMMTIMEOUTS timeouts;
     DCB dcb;
-    CWnd* owner;
+    HWND ownerWindow;                // taken at Open: the worker never touches the window object
     UINT portNumber;
     BYTE* writeBuffer;
     DWORD eventMask;
     DWORD writeBufferSize;
     int writeLength;
-    HWND ownerWindow;                // owner's handle, taken at Open: the worker never reads owner
     std::mutex slotLock;             // writeBuffer and writeLength, between Send and the worker
-    OVERLAPPED ioOverlapped;         // reads and writes; overlapped serves the comm-event wait only
+    OVERLAPPED ioOverlapped;         // the worker's reads of queued bytes, and its writes
+    // Under Wine, comm-event waits end at once on an idle port, leaking memory each time; a
+    // one-byte read that waits for the next byte takes their place there.
+    bool waitByReading;
+    BYTE arrivedByte;                // what that read brings
 };
 
 extern CSerialLink theLink;

@@ -10,6 +10,14 @@
 
 #include "link_harness.h"
 
+// The link's choices that tests make for themselves.
+struct SerialLinkSeam {
+    static void WaitByReading(CSerialLink& link, bool byReading) { link.waitByReading = byReading; }
+    static void CreateEventsWith(decltype(&CreateEventA) create) { CSerialLink::createEvent = create; }
+    // Changes whenever the lock is initialised.
+    static const void* LockRecord(const CSerialLink& link) { return link.lock.DebugInfo; }
+};
+
 namespace {
 
 const std::string FRAME("\x01\x01\x01\x00\x05\x08", 6);
@@ -61,6 +69,15 @@ private:
     std::vector<std::string> texts;
     std::thread worker;
 };
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+HANDLE WINAPI NoEvent(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return nullptr;
+}
 
 // The handles this process holds (Wine's GetProcessHandleCount gives 0; the system-wide
 // handle list is kept).
@@ -128,6 +145,15 @@ protected:
     bool ReceivedCount(size_t n, DWORD timeoutMs = 3000) {
         return PumpUntil([&] { return owner.Bytes().size() >= n; }, timeoutMs);
     }
+    // Waits until a worker is blocked handing a message to this thread.
+    static bool DeliveryPending() {
+        const ULONGLONG end = GetTickCount64() + 3000;
+        while (!(GetQueueStatus(QS_SENDMESSAGE) & (QS_SENDMESSAGE << 16))) {
+            if (GetTickCount64() >= end) return false;
+            Sleep(1);
+        }
+        return true;
+    }
 
     BoxWatcher boxes;
     OwnerWindow owner;
@@ -135,7 +161,19 @@ protected:
     CSerialLink link;
 };
 
-TEST_F(SerialLinkTest, DeliversEveryByteInOrderWithThePortNumber) {
+// The worker's behaviour holds whichever way it waits for the port: with comm events (as on
+// Windows) or with a one-byte read (as under Wine).
+class WorkerTest : public SerialLinkTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override { SerialLinkSeam::WaitByReading(link, GetParam()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(, WorkerTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ByteReads" : "CommEvents";
+                         });
+
+TEST_P(WorkerTest, DeliversEveryByteInOrderWithThePortNumber) {
     Run();
     ASSERT_TRUE(module.Write(FRAME));
     ASSERT_TRUE(ReceivedCount(6));
@@ -149,7 +187,7 @@ TEST_F(SerialLinkTest, DeliversEveryByteInOrderWithThePortNumber) {
 
 // Bytes that come while the window handles one are read in the same pass: no new port
 // event announces bytes that were already queued when the worker looked.
-TEST_F(SerialLinkTest, BytesArrivingDuringHandlingAreDeliveredToo) {
+TEST_P(WorkerTest, BytesArrivingDuringHandlingAreDeliveredToo) {
     Run();
     owner.onMessage = [&](const LinkMessage&) {
         if (owner.messages.size() == 1) {
@@ -162,7 +200,7 @@ TEST_F(SerialLinkTest, BytesArrivingDuringHandlingAreDeliveredToo) {
     EXPECT_EQ(owner.Bytes(), FRAME);
 }
 
-TEST_F(SerialLinkTest, SendWritesTheWholeFrame) {
+TEST_P(WorkerTest, SendWritesTheWholeFrame) {
     Run();
     ASSERT_TRUE(link.Send(FRAME.data(), 6));
     EXPECT_EQ(module.Read(6), FRAME);
@@ -172,7 +210,7 @@ TEST_F(SerialLinkTest, SendWritesTheWholeFrame) {
 
 // While the worker waits for the window, two frames are handed over: only the second
 // is written, once.
-TEST_F(SerialLinkTest, TheLatestOfTwoSendsIsWrittenOnce) {
+TEST_P(WorkerTest, TheLatestOfTwoSendsIsWrittenOnce) {
     Run();
     owner.onMessage = [&](const LinkMessage&) {
         link.Send(FRAME.data(), 6);
@@ -187,7 +225,7 @@ TEST_F(SerialLinkTest, TheLatestOfTwoSendsIsWrittenOnce) {
 // the write waits part-way): the rest of the earlier frame must still be the earlier
 // frame, and the new one is written whole after it. The purge before the second write may
 // drop the tail of the first, never add to it.
-TEST_F(SerialLinkTest, AFrameReplacedWhileBeingWrittenIsNotTorn) {
+TEST_P(WorkerTest, AFrameReplacedWhileBeingWrittenIsNotTorn) {
     const int size = 512 * 1024;  // far more than the ptys and socat hold
     ASSERT_EQ(link.Open(&owner.wnd, LINK_PORT, 9600, 'N', 8, 0, EV_RXCHAR, size, 1000, 1000, 1000,
                         1000, 1000),
@@ -209,6 +247,60 @@ TEST_F(SerialLinkTest, AFrameReplacedWhileBeingWrittenIsNotTorn) {
     EXPECT_EQ(line.size() - firstBytes, static_cast<size_t>(size)) << "the second frame is not written once, whole";
 }
 
+// Each frame's reply comes back whole, though it follows the write closely (the waiting
+// read may take its first byte while the worker is still writing).
+TEST_P(WorkerTest, EveryReplyToAFrameArrivesWhole) {
+    Run();
+    std::string replies;
+    for (char round = 0; round < 20; round++) {
+        ASSERT_TRUE(link.Send(FRAME.data(), 6));
+        ASSERT_EQ(module.Read(6), FRAME);
+        const std::string reply = OTHER_FRAME.substr(0, 5) + round;
+        ASSERT_TRUE(module.Write(reply));
+        replies += reply;
+        ASSERT_TRUE(ReceivedCount(replies.size())) << "round " << int(round);
+    }
+    EXPECT_EQ(owner.Bytes(), replies);
+}
+
+// Bytes keep coming while frames are written: the purge before each write may drop what
+// is queued, but what reaches the window keeps the line's order, each byte once, and all
+// that comes after the last write arrives.
+TEST_P(WorkerTest, AStreamCutByWritesKeepsItsOrder) {
+    Run();
+    std::atomic<bool> streamed{false};
+    std::thread line([&] {
+        for (int i = 1; i < 250; i++) {
+            module.Write(std::string(1, static_cast<char>(i)));
+            Sleep(1);
+        }
+        streamed = true;
+    });
+    PumpUntil([&] { return link.Send(FRAME.data(), 6) && streamed; }, 10000);
+    line.join();
+    // The worker may still be delivering the stream: keep handling it while the line is read.
+    ASSERT_TRUE(link.Send(OTHER_FRAME.data(), 6));
+    std::string written;
+    std::atomic<bool> read{false};
+    std::thread reader([&] {
+        const ULONGLONG end = GetTickCount64() + 3000;
+        while (!EndsWith(written, OTHER_FRAME) && GetTickCount64() < end) written += module.Read(1, 100);
+        read = true;
+    });
+    PumpUntil([&] { return read.load(); });
+    reader.join();
+    ASSERT_TRUE(EndsWith(written, OTHER_FRAME)) << "the last frame was not written";
+
+    ASSERT_TRUE(module.Write(FRAME));
+    ASSERT_TRUE(PumpUntil([&] { return EndsWith(owner.Bytes(), FRAME); }))
+        << "the bytes after the last write did not all arrive";
+    const std::string streamPart = owner.Bytes().substr(0, owner.Bytes().size() - 6);
+    for (size_t i = 1; i < streamPart.size(); i++) {
+        ASSERT_LT(static_cast<BYTE>(streamPart[i - 1]), static_cast<BYTE>(streamPart[i]))
+            << "byte " << i << " is out of order or repeated";
+    }
+}
+
 TEST_F(SerialLinkTest, SendRefusesLengthsOutsideTheBuffer) {
     char big[600] = {};
     EXPECT_FALSE(link.Send(FRAME.data(), 6)) << "before any Open there is no buffer";
@@ -227,7 +319,7 @@ TEST_F(SerialLinkTest, SendRefusesLengthsOutsideTheBuffer) {
 // Shutdown and a frame signalled together: shutdown wins and nothing is written. The
 // worker is held in the window's handler while a Send and a Stop (from another thread,
 // which cannot pump this window) are both made.
-TEST_F(SerialLinkTest, ShutdownWinsOverAPendingWrite) {
+TEST_P(WorkerTest, ShutdownWinsOverAPendingWrite) {
     Run();
     std::atomic<bool> stopping{false};
     std::atomic<bool> stopped{false};
@@ -281,16 +373,60 @@ TEST_F(SerialLinkTest, UnreadInputIsDiscardedBeforeAWrite) {
 
 // The worker is in SendMessageA when Stop begins: Stop must let the byte be handled, and
 // then find the worker gone and close the port.
-TEST_F(SerialLinkTest, StopWhileAByteIsBeingDelivered) {
+TEST_P(WorkerTest, StopWhileAByteIsBeingDelivered) {
     const DWORD withoutPort = CountWithoutPort();
     Run();
     ASSERT_TRUE(module.Write("x"));
-    const ULONGLONG end = GetTickCount64() + 3000;
-    while (!(GetQueueStatus(QS_SENDMESSAGE) & (QS_SENDMESSAGE << 16)) && GetTickCount64() < end) Sleep(1);
-    ASSERT_TRUE(GetQueueStatus(QS_SENDMESSAGE) & (QS_SENDMESSAGE << 16)) << "no delivery pending";
+    ASSERT_TRUE(DeliveryPending());
     link.Stop();
     EXPECT_EQ(owner.Bytes(), "x");
     EXPECT_TRUE(HandleCountFallsTo(withoutPort));
+}
+
+// Open and the destructor wait for the worker as Stop does: one that is handing a byte to
+// this thread's window gets it handled, and ends.
+TEST_F(SerialLinkTest, OpenAndDestructionLetADeliveryFinish) {
+    Run();
+    ASSERT_TRUE(module.Write("x"));
+    ASSERT_TRUE(DeliveryPending());
+    ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
+    EXPECT_EQ(owner.Bytes(), "x");
+
+    ModulePort module2(MODULE_PORT_2);
+    {
+        CSerialLink dying;
+        ASSERT_EQ(OpenLikePortPanel(dying, &owner.wnd, LINK_PORT_2), 1);
+        ASSERT_TRUE(dying.Start());
+        ASSERT_TRUE(dying.Send("?", 1));
+        ASSERT_EQ(module2.Read(1), "?");
+        ASSERT_TRUE(module2.Write("y"));
+        ASSERT_TRUE(DeliveryPending());
+    }
+    EXPECT_EQ(owner.Bytes(), "xy");
+}
+
+// Open cannot run a worker without its events: it fails and holds no port. The next Open
+// makes them and works, and the lock it initialised the first time is left alone.
+TEST_F(SerialLinkTest, AnOpenWithoutEventsFailsAndTheNextOneWorks) {
+    const DWORD withoutPort = CountWithoutPort();
+    CSerialLink fresh;
+    SerialLinkSeam::CreateEventsWith(NoEvent);
+    const int failed = OpenLikePortPanel(fresh, &owner.wnd, LINK_PORT);
+    SerialLinkSeam::CreateEventsWith(CreateEventA);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(HandleCount(), withoutPort) << "the port is held";
+    EXPECT_FALSE(fresh.Start());
+
+    const void* lockRecord = SerialLinkSeam::LockRecord(fresh);
+    ASSERT_EQ(OpenLikePortPanel(fresh, &owner.wnd, LINK_PORT), 1);
+    EXPECT_EQ(SerialLinkSeam::LockRecord(fresh), lockRecord) << "the lock was initialised again";
+    ASSERT_TRUE(fresh.Start());
+    ASSERT_TRUE(fresh.Send("?", 1));
+    ASSERT_EQ(module.Read(1), "?");
+    ASSERT_TRUE(module.Write(FRAME));
+    ASSERT_TRUE(ReceivedCount(6));
+    EXPECT_EQ(owner.Bytes(), FRAME);
+    fresh.Stop();
 }
 
 TEST_F(SerialLinkTest, StopWithoutStartReturnsAtOnceAndClosesThePort) {
@@ -304,7 +440,7 @@ TEST_F(SerialLinkTest, StopWithoutStartReturnsAtOnceAndClosesThePort) {
 
 // A Stop right after Start, before the worker has run, must still wait for it; a worker
 // left behind would find the port closed and report its wait failing.
-TEST_F(SerialLinkTest, StopRightAfterStartEndsTheWorker) {
+TEST_P(WorkerTest, StopRightAfterStartEndsTheWorker) {
     const DWORD withoutPort = CountWithoutPort();
     for (int i = 0; i < 20; i++) {
         ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
@@ -317,7 +453,7 @@ TEST_F(SerialLinkTest, StopRightAfterStartEndsTheWorker) {
 
 // The dialog may end, and its window object go, before the link is stopped: the worker
 // drops the bytes that come meanwhile and the link still stops and reopens normally.
-TEST_F(SerialLinkTest, BytesForAnOwnerThatIsGoneAreDropped) {
+TEST_P(WorkerTest, BytesForAnOwnerThatIsGoneAreDropped) {
     auto gone = std::make_unique<OwnerWindow>();
     ASSERT_EQ(OpenLikePortPanel(link, &gone->wnd, LINK_PORT), 1);
     ASSERT_TRUE(link.Start());
