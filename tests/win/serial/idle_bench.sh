@@ -18,7 +18,7 @@ tick=$(getconf CLK_TCK)
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-"$here/with_ports.sh" "$exe" idle $((seconds + settle + 5)) >"$out" 2>/dev/null &
+"$here/with_ports.sh" "$exe" idle $((seconds + settle + 30)) >"$out" 2>/dev/null &
 runner=$!
 for _ in $(seq 600); do grep -q idling "$out" && break; sleep 0.1; done
 grep -q idling "$out" || { echo "the link did not open:" >&2; cat "$out" >&2; exit 1; }
@@ -48,11 +48,12 @@ printf '%8s %10s %10s %12s\n' seconds "VmRSS kB" "program %" "wineserver %"
 for i in $(seq "$samples"); do
   sleep "$(awk -v s="$seconds" -v n="$samples" 'BEGIN {print s / n}')"
   now=$(date +%s.%N)
-  awk -v t="$now" -v t0="$start" -v rss="$(rss_kb "$program")" -v hz="$tick" \
+  rss1=$(rss_kb "$program")
+  awk -v t="$now" -v t0="$start" -v rss="$rss1" -v hz="$tick" \
       -v p="$(ticks "$program")" -v p0="$prog0" -v s="$(ticks "$server")" -v s0="$serv0" \
       'BEGIN {d = t - t0; printf "%8.0f %10d %10.2f %12.2f\n", d, rss, 100 * (p - p0) / hz / d, 100 * (s - s0) / hz / d}'
 done
-rss1=$(rss_kb "$program")
 echo "memory growth over ${seconds} s: $((rss1 - rss0)) kB (VmRSS $rss0 -> $rss1 kB)"
-wait "$runner" || true
+# Ends the program (it would idle a little longer) and the prefix's server.
 /usr/lib/wine/wineserver -k 2>/dev/null || true
+wait "$runner" || true

@@ -1,7 +1,8 @@
 // Measures the link's receive path over a virtual line: the latency from a byte written at
 // the module's end to its WM_LINK_RXCHAR handled in the owner window, and the sustained
 // rate of handled bytes under a flood. Run: with_ports.sh zorvane_serial_bench.exe
-// At 9600 baud, 8N1, a real line carries one byte per 1.04 ms.
+// ("... latency" measures the latency alone). At 9600 baud, 8N1, a real line carries one
+// byte per 1.04 ms.
 // "zorvane_serial_bench.exe idle SECONDS" instead holds the link open on a silent line for
 // that long, for idle_bench.sh to watch its memory and CPU.
 #include <algorithm>
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
         Sleep(2);
     }
     Summarise("latency per byte", "ms", latencies);
+    if (argc == 2 && strcmp(argv[1], "latency") == 0) {
+        link.Stop();
+        return 0;
+    }
 
     owner.onMessage = nullptr;
     std::vector<double> rates;
