@@ -319,7 +319,8 @@ void CSerialLink::StartCommEventWait() {
 }
 
 // Starts the one-byte read that waits for the next received byte; its end signals
-// overlapped.hEvent. True when it is under way (or already done).
+// overlapped.hEvent. True when it is under way (or already done); a failure is reported
+// and leaves the event unsignalled.
 bool CSerialLink::StartByteRead() {
     EnterCriticalSection(&lock);
     DWORD count = 0;
@@ -330,6 +331,7 @@ bool CSerialLink::StartByteRead() {
     if (!started) {
         SetLastError(code);
         ReportError("ReadFile()");
+        ResetEvent(overlapped.hEvent);
     }
     return started;
 }
@@ -345,6 +347,8 @@ int CSerialLink::EndByteRead(bool cancel) {
     const DWORD code = GetLastError();
     if (code == ERROR_TIMEOUT || code == ERROR_OPERATION_ABORTED) return NO_BYTE;
     ReportError("GetOverlappedResults() in ReadFile()");
+    // Until the next write the worker waits for shutdown and writes only.
+    ResetEvent(overlapped.hEvent);
     return READ_FAILED;
 }
 
