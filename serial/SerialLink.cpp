@@ -254,8 +254,8 @@ UINT CSerialLink::WorkerProc(LPVOID param) {
     waiting.ReadTotalTimeoutConstant = BYTE_WAIT_MS;
     const bool byReading = link->waitByReading && (link->eventMask & EV_RXCHAR) &&
                            SetCommTimeouts(link->portHandle, &waiting);
-    // A read that failed (and was reported) is tried again after the next write, as a
-    // failed comm-event wait is.
+    // A read that failed is started again only after the next write, as a failed comm-event
+    // wait is: until then the worker waits for shutdown and writes.
     enum { IDLE, READING, FAILED } byteWait = IDLE;
 
     for (;;) {
@@ -337,7 +337,10 @@ bool CSerialLink::StartByteRead() {
 }
 
 // Waits for the waiting read to end, ending it first when asked, and gives the byte it
-// brought, NO_BYTE (its time ran out or it was ended), or READ_FAILED (reported).
+// brought, NO_BYTE (its time ran out or it was ended), or READ_FAILED. Like the end of a
+// comm-event wait, a failed end is not reported: it is what a line that went away while
+// idle looks like (under Wine a pty whose other end closed), and the next write reports
+// a line that is really gone.
 int CSerialLink::EndByteRead(bool cancel) {
     if (cancel) CancelIoEx(portHandle, &overlapped);
     DWORD count = 0;
@@ -346,8 +349,6 @@ int CSerialLink::EndByteRead(bool cancel) {
     }
     const DWORD code = GetLastError();
     if (code == ERROR_TIMEOUT || code == ERROR_OPERATION_ABORTED) return NO_BYTE;
-    ReportError("GetOverlappedResults() in ReadFile()");
-    // Until the next write the worker waits for shutdown and writes only.
     ResetEvent(overlapped.hEvent);
     return READ_FAILED;
 }
