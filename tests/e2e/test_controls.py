@@ -95,28 +95,35 @@ class ControlsTest(h.TestCase):
 
     def test_holding_channel_down_from_96(self):
         sim = self.start(channel=96)
+        # 33 ticks of 200 ms: ten steps of 1, eleven of 2, eleven of 3, then 4.
+        ticks = [95, 94, 93, 92, 91, 90, 89, 88, 87, 86,
+                 84, 82, 80, 78, 76, 74, 72, 70, 68, 66, 64,
+                 61, 58, 55, 52, 49, 46, 43, 40, 37, 34, 31,
+                 27]
         mark = sim.mark()
         self.session.press(h.IDC_CHANNEL_DOWN)
         pressed = time.monotonic()
-        # Forty ticks to channel 1, two more that send 1 again.
-        self.wait_sets(CMD_CHANNEL, 42, mark, timeout=42 * 0.2 + 5)
+        self.wait_sets(CMD_CHANNEL, len(ticks), mark, timeout=len(ticks) * 0.2 + 5)
         self.session.release()
-        # The release's click steps once more.
-        self.wait_sets(CMD_CHANNEL, 43, mark)
+
+        # The release's click steps by one. A tick under way at the release may come first,
+        # by four: the click is the first step of one after the ticks.
+        def clicked(frames):
+            values = set_values(frames, CMD_CHANNEL)
+            return len(values) > len(ticks) and values[-2] - values[-1] == 1
+        sim.wait_frames(clicked, 3, "the release's step of one", since=mark)
         self.quiet(1.0, "the hold went on after the release")
         frames = sets(sim, CMD_CHANNEL, mark)
         values = set_values(frames, CMD_CHANNEL)
-        self.assertEqual(values[:40], [95, 94, 93, 92, 91, 90, 89, 88, 87, 86,
-                                       84, 82, 80, 78, 76, 74, 72, 70, 68, 66, 64,
-                                       61, 58, 55, 52, 49, 46, 43, 40, 37, 34, 31,
-                                       27, 23, 19, 15, 11, 7, 3, 1])
-        # Then 1 again for ticks 41, 42 and the click, and for any tick that beat the release.
-        self.assertEqual(set(values[40:]), {1})
-        self.assertLessEqual(len(values), 45, "the hold went on long after the release")
-        self.shows(h.IDC_CHANNEL_EDIT, "1")
-        gaps = sorted(b.t - a.t for a, b in zip(frames[:40], frames[1:40]))
-        print("first step %.0f ms after the press; steps every %.0f ms (median of the module's clock)"
-              % (1000 * (frames[0].local - pressed), 1000 * gaps[len(gaps) // 2]))
+        self.assertEqual(values[:len(ticks)], ticks)
+        late = values[len(ticks) - 1:-1]
+        self.assertEqual([a - b for a, b in zip(late, late[1:])], [4] * (len(late) - 1),
+                         "steps after the release: %s" % values[len(ticks):])
+        self.shows(h.IDC_CHANNEL_EDIT, str(values[-1]))
+        gaps = sorted(b.t - a.t for a, b in zip(frames[:len(ticks)], frames[1:len(ticks)]))
+        print("first step %.0f ms after the press; steps every %.0f ms (median, module's clock); "
+              "%d tick(s) between the release and its click"
+              % (1000 * (frames[0].local - pressed), 1000 * gaps[len(gaps) // 2], len(late) - 1))
 
     def test_slider_dragged_with_the_mouse_is_sent_by_the_poll(self):
         sim = self.start()
