@@ -132,11 +132,11 @@ TEST_F(WindowOnFakesTest, ASecondClickDuringTheOpenErrorBoxIsDropped) {
          }});
 }
 
-TEST_F(WindowOnFakesTest, ADeviceChangeQueuedDuringOpenRunsOnceAfterIt) {
+TEST_F(WindowOnFakesTest, DeviceChangesQueuedDuringTheOpenErrorBoxRunOnceAfterIt) {
     w.link.duringOpen = [&] {
         dialog.Post(0, WM_DEVICECHANGE, 7 /* DBT_DEVNODES_CHANGED */);
         dialog.Post(0, WM_DEVICECHANGE, 7);
-        PumpWindow(dialog.GetSafeHwnd());
+        ShowErrorBoxMeanwhile();
     };
     Run({[&] { dialog.Click(IDC_OPENPORT); },
          [&] {
