@@ -46,7 +46,7 @@ void PumpWindow(HWND window) {
     }
 }
 
-// The window on fakes, with two ports present. The script runs inside the dialog's modal
+// The window on fakes, run with a script. The script runs inside the dialog's modal
 // loop, which hands each message to PreTranslateMessage first as the program's loop does:
 // each step runs after the messages posted by the step before; then the window is closed.
 class ScriptedWindow : public CControllerDlg {
@@ -92,6 +92,7 @@ BEGIN_MESSAGE_MAP(ScriptedWindow, CControllerDlg)
     ON_MESSAGE(WM_NEXT_STEP, OnNextStep)
 END_MESSAGE_MAP()
 
+// The window on fakes, with COM3 and COM7 present.
 class WindowOnFakesTest : public testing::Test {
 protected:
     FakeWindow w;
