@@ -212,6 +212,14 @@ def xdotool(*args):
     return result.stdout
 
 
+def move_pointer(x, y):
+    """Moves the pointer and waits until it is there. xdotool's --sync waits for the pointer
+    to move, and so for about 15 s when it is at the target already."""
+    where = dict(line.split("=", 1) for line in xdotool("getmouselocation", "--shell").split())
+    if (int(where["X"]), int(where["Y"])) != (x, y):
+        xdotool("mousemove", "--sync", x, y)
+
+
 def screenshot(name):
     """Saves the whole screen as <artifacts>/<name>.png and returns the path."""
     path = artifacts_dir() / (name + ".png")
@@ -573,19 +581,19 @@ class Session:
         return (left + right) // 2, (top + bottom) // 2
 
     def click_at(self, x, y):
-        xdotool("mousemove", "--sync", x, y, "click", "1")
+        move_pointer(x, y)
+        xdotool("click", "1")
 
     def click(self, ctl, state=None):
         """Clicks a control at its centre; returns the moment of the click."""
-        x, y = self.centre(ctl, state)
-        xdotool("mousemove", "--sync", x, y)
+        move_pointer(*self.centre(ctl, state))
         t = time.monotonic()
         xdotool("click", "1")
         return t
 
     def press(self, ctl, state=None):
-        x, y = self.centre(ctl, state)
-        xdotool("mousemove", "--sync", x, y, "mousedown", "1")
+        move_pointer(*self.centre(ctl, state))
+        xdotool("mousedown", "1")
 
     def release(self):
         xdotool("mouseup", "1")

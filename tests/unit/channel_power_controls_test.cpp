@@ -10,14 +10,6 @@ using namespace window_test;
 
 namespace {
 
-// Set frames written out by hand: form 00 01, code, value high and low, sum of the five.
-Bytes SetFrame(int code, int value)
-{
-    Bytes frame{0x00, 0x01, code, value >> 8, value & 0xFF};
-    frame.push_back((0x01 + code + (value >> 8) + (value & 0xFF)) & 0xFF);
-    return frame;
-}
-
 // The values of the set frames of one code among those sent; any other frame fails.
 std::vector<int> Values(const std::vector<Bytes>& sent, int code)
 {

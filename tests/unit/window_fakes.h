@@ -19,6 +19,14 @@ using Log = std::vector<std::string>;
 // A frame as its six bytes.
 using Bytes = std::vector<int>;
 
+// Set frames written out by hand: form 00 01, code, value high and low, sum of the five.
+inline Bytes SetFrame(int code, int value)
+{
+    Bytes frame{0x00, 0x01, code, value >> 8, value & 0xFF};
+    frame.push_back((0x01 + code + (value >> 8) + (value & 0xFF)) & 0xFF);
+    return frame;
+}
+
 class FakeLink : public PortLink {
 public:
     Log calls;                    // "open 7", "start", "stop"

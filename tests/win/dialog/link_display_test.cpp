@@ -1,7 +1,6 @@
 // Bytes from the link, sent to the window as WM_LINK_RXCHAR, and what the controls then show.
 #include <vector>
 #include "DeviceFrame.h"
-#include "FrequencyLabel.h"
 #include "ResponseParser.h"
 #include "Globals.h"
 #include "dialog_fixture.h"
@@ -84,17 +83,12 @@ TEST_F(LinkDisplayTest, LimitsLayOutLabelsRangesAndTicks) {
 TEST_F(LinkDisplayTest, ChannelPowerAndOutputReachTheControls) {
     ReadLimits();
     Receive({0x01, 0x01, 0x01, 0x00, 0x05, 0x08});  // channel 5
-    int32_t frequency = ChannelFrequency(191300, 50, 5);
-    char wavelength[32];
-    FormatWavelength(Wavelength(frequency), wavelength, sizeof wavelength);
-    char label[4] = {0, 0, 0, 0};
-    UpdateItuLabel(frequency, label);
     EXPECT_EQ(NarrowText(Item(IDC_CHANNEL_EDIT)), "5");
     EXPECT_EQ(Slider(IDC_CHANNEL_SLIDER, TBM_GETPOS), 5);
-    EXPECT_EQ(NarrowText(Item(IDC_FREQUENCY)), std::to_string(frequency));
-    EXPECT_EQ(NarrowText(Item(IDC_WAVELENGTH)), wavelength);
-    EXPECT_EQ(NarrowText(Item(IDC_ITLA_CHANNEL)), label);
-    EXPECT_EQ(displayText.c_str(), std::string(label));  // shown through the scratch string
+    EXPECT_EQ(NarrowText(Item(IDC_FREQUENCY)), "191500");
+    EXPECT_EQ(NarrowText(Item(IDC_WAVELENGTH)), "1565.50");
+    EXPECT_EQ(NarrowText(Item(IDC_ITLA_CHANNEL)), "C15");
+    EXPECT_EQ(displayText.c_str(), std::string("C15"));  // shown through the scratch string
 
     Respond(CMD_POWER, 1000);
     EXPECT_EQ(NarrowText(Item(IDC_POWER_EDIT)), "10.00");
