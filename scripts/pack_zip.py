@@ -20,8 +20,8 @@ def main(out, unix_time, *entries):
             if name.endswith(".txt"):
                 data = data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
             info = zipfile.ZipInfo(name, date_time=stamp)
-            info.create_system = 0  # MS-DOS: no Unix owner or mode in the entry
-            info.external_attr = 0
+            info.create_system = 3  # Unix, with a fixed mode rather than the build's umask
+            info.external_attr = 0o100644 << 16
             info.compress_type = zipfile.ZIP_DEFLATED
             archive.writestr(info, data, compresslevel=9)
 
