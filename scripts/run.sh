@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Zorvane and opens it under Wine, with the simulated laser module on COM40 when the
-# simulator is built. Uses $DISPLAY when there is one; otherwise runs on a private Xvfb,
-# saves a screenshot after a few seconds and closes.
+# Builds Zorvane and opens it under Wine, with the simulated laser module on COM40. Uses
+# $DISPLAY when there is one, and leaves the operator in charge; otherwise runs on a private
+# Xvfb, opens COM40 in the window as an operator would, saves a screenshot of the window
+# showing the module's values and closes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,7 +12,7 @@ echo "== build"
 cmake --preset host >/dev/null
 cmake --build --preset host --target zorvane-sim
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target Zorvane
+cmake --build --preset win64 --target Zorvane zorvane-probe
 
 export WINEPREFIX=$PWD/build/run-prefix
 zorvane_prepare_prefix
@@ -47,18 +48,12 @@ else
   echo "no simulator at $sim: the port list shows only the machine's own ports"
 fi
 
-echo "== Zorvane on display $DISPLAY (Wine's messages: $logs/wine.log)"
-"$WINE64" build/win64/app/Zorvane.exe >"$logs/wine.log" 2>&1 &
-app_pid=$!
 if [ "$headless" -eq 1 ]; then
-  # The first start in a new prefix takes a while: wait for the window, then let it paint.
-  for _ in $(seq 300); do
-    xdotool search --name '^Zorvane-D20230711$' >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  sleep 1
-  import -window root "$logs/screenshot.png"
+  echo "== Zorvane on display $DISPLAY, opening COM40 (Wine's messages: $logs/wine-stderr.log)"
+  python3 scripts/operate.py --exe build/win64/app/Zorvane.exe \
+    --probe build/win64/tests/e2e/zorvane-probe.exe --port COM40 --shot "$logs/screenshot.png"
   echo "screenshot: $logs/screenshot.png"
 else
-  wait "$app_pid" || true
+  echo "== Zorvane on display $DISPLAY (Wine's messages: $logs/wine.log)"
+  "$WINE64" build/win64/app/Zorvane.exe >"$logs/wine.log" 2>&1 || true
 fi
