@@ -193,7 +193,7 @@ private:
     static std::string Trimmed(double value)
     {
         char text[64];
-        std::snprintf(text, sizeof text, "%.10g", value);
+        std::snprintf(text, sizeof text, "%.15g", value);
         return text;
     }
 
