@@ -2,6 +2,7 @@
 // commands use only these, so they run the same on Windows, on Linux and against the fake
 // port of the tests.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,6 +38,22 @@ public:
     virtual bool StopRequested() = 0;
     // Waits ms, or less when a stop is requested.
     virtual void Pause(int64_t ms) = 0;
+};
+
+// The clocks of the standard library; each platform adds Ctrl-C and the pause.
+class ChronoClock : public Clock {
+public:
+    int64_t NowMs() override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+
+    int64_t WallMs() override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
 };
 
 // The platform's own, in PosixPlatform.cpp or Win32Platform.cpp.

@@ -9,7 +9,6 @@
 #include <termios.h>
 #include <unistd.h>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include "Platform.h"
@@ -181,22 +180,8 @@ private:
     int fd_ = -1;
 };
 
-class PosixClock : public Clock {
+class PosixClock : public ChronoClock {
 public:
-    int64_t NowMs() override
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-
-    int64_t WallMs() override
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    }
-
     void CatchStop() override
     {
         // Blocked outside the waits, so a Ctrl-C between a check and a wait is not lost.

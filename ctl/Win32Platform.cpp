@@ -3,7 +3,6 @@
 // N ms with none, and wait without CPU, also under Wine (where comm-event waits spin).
 #include <windows.h>
 #include <algorithm>
-#include <chrono>
 #include "Platform.h"
 
 namespace {
@@ -167,22 +166,8 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-class Win32Clock : public Clock {
+class Win32Clock : public ChronoClock {
 public:
-    int64_t NowMs() override
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-
-    int64_t WallMs() override
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    }
-
     void CatchStop() override
     {
         stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
