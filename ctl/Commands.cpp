@@ -90,17 +90,20 @@ public:
     }
 
 private:
-    int Fail(int code, const std::string& message)
+    void Note(const std::string& message)
     {
         err_ << "zorvane-ctl: " << message << "\n";
         err_.flush();
+    }
+
+    int Fail(int code, const std::string& message)
+    {
+        Note(message);
         return code;
     }
 
     // Failures of the line and of the module, named after the port.
     int PortFail(int code, const std::string& message) { return Fail(code, portName_ + ": " + message); }
-
-    void Note(const std::string& message) { err_ << "zorvane-ctl: " << message << "\n"; }
 
     void Emit(const Fields& fields, bool block = false)
     {
