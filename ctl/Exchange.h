@@ -31,8 +31,7 @@ public:
     void SetSliderRange(Slider, int, int) override {}
     void ClearSliderTicks(Slider) override {}
     void AddSliderTick(Slider, int) override {}
-    void StopTimer(unsigned) override {}
-    void StartTimer(unsigned, unsigned) override {}
+    void StartupFinished() override {}
 
     const std::string& Text(DisplayText item) const { return text[static_cast<int>(item)]; }
     unsigned Shown(DisplayText item) const { return shown[static_cast<int>(item)]; }
