@@ -52,3 +52,16 @@ void FillSetOutput(DeviceFrame& frame, uint8_t on)
     frame.bytes[4] = on;
     frame.bytes[5] = FrameChecksum(frame.bytes);
 }
+
+std::string HexBytes(const uint8_t* data, size_t size)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        if (i > 0)
+            text += ' ';
+        text += digits[data[i] >> 4];
+        text += digits[data[i] & 0x0F];
+    }
+    return text;
+}

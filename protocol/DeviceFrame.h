@@ -1,7 +1,9 @@
 // The 6-byte frame that travels both ways on the line, its command codes and the
 // frames the program keeps for sending.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr int FRAME_LENGTH = 6;
 
@@ -42,3 +44,6 @@ extern DeviceFrame setOutputFrame;
 void FillSetChannel(DeviceFrame& frame, uint8_t channel);
 void FillSetPower(DeviceFrame& frame, uint16_t power);
 void FillSetOutput(DeviceFrame& frame, uint8_t on);
+
+// "01 0A FF": bytes as two-digit upper-case hex separated by spaces.
+std::string HexBytes(const uint8_t* data, size_t size);

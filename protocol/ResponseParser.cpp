@@ -121,6 +121,36 @@ void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& 
         display.StartupFinished();
 }
 
+ScanResult ScanResponseByte(ResponseParserRecord& parser, uint8_t byte)
+{
+    parser.buffer[parser.index] = byte;
+    switch (parser.index) {
+    case 0:
+        if (byte != 0x01)
+            return ScanResult::Skipped;
+        parser.index = 1;
+        return ScanResult::Pending;
+    case 1:
+        // A wrong second byte abandons the frame; it is not retried as a first byte.
+        if (byte != 0x01) {
+            parser.index = 0;
+            return ScanResult::Abandoned;
+        }
+        parser.index = 2;
+        parser.sum = 0x01 + 0x01;
+        return ScanResult::Pending;
+    case 2:
+    case 3:
+    case 4:
+        parser.sum = static_cast<uint8_t>(parser.sum + byte);
+        ++parser.index;
+        return ScanResult::Pending;
+    default:
+        parser.index = 0;
+        return byte == parser.sum ? ScanResult::Frame : ScanResult::BadChecksum;
+    }
+}
+
 int FeedResponseByte(ResponseParserRecord& parser, DeviceStateRecord& state, Display& display,
                      uint8_t byte, long port)
 {
@@ -128,36 +158,11 @@ int FeedResponseByte(ResponseParserRecord& parser, DeviceStateRecord& state, Dis
     if (port != state.openPort)
         return 0;
 
-    parser.buffer[parser.index] = byte;
-    switch (parser.index) {
-    case 0:
-        if (byte == 0x01)
-            parser.index = 1;
-        break;
-    case 1:
-        // A wrong second byte abandons the frame; it is not retried as a first byte.
-        if (byte == 0x01) {
-            parser.index = 2;
-            parser.sum = 0x01 + 0x01;
-        } else {
-            parser.index = 0;
-        }
-        break;
-    case 2:
-    case 3:
-    case 4:
-        parser.sum = static_cast<uint8_t>(parser.sum + byte);
-        ++parser.index;
-        break;
-    default:
-        parser.index = 0;
-        if (byte == parser.sum) {
-            DeviceFrame frame;
-            for (int i = 0; i < FRAME_LENGTH; ++i)
-                frame.bytes[i] = parser.buffer[i];
-            ApplyResponse(state, frame, display);
-        }
-        break;
+    if (ScanResponseByte(parser, byte) == ScanResult::Frame) {
+        DeviceFrame frame;
+        for (int i = 0; i < FRAME_LENGTH; ++i)
+            frame.bytes[i] = parser.buffer[i];
+        ApplyResponse(state, frame, display);
     }
     return parser.index;
 }

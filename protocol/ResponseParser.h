@@ -13,6 +13,19 @@ struct ResponseParserRecord {
 
 extern ResponseParserRecord ResponseParser;
 
+// What one byte did to the accumulator. The dropped bytes of Abandoned (2) and
+// BadChecksum (6) are at the start of parser.buffer; a Frame's six bytes are all there.
+enum class ScanResult : uint8_t {
+    Pending,      // kept: the frame is not complete yet
+    Skipped,      // dropped: not 0x01 where a frame would start
+    Abandoned,    // byte 1 was not 0x01: it and the 0x01 before it are dropped
+    BadChecksum,  // the sixth byte did not match: the whole frame is dropped
+    Frame,        // a complete response with a correct checksum
+};
+
+// Runs the accumulator on one byte, whatever its port; applies nothing.
+ScanResult ScanResponseByte(ResponseParserRecord& parser, uint8_t byte);
+
 // Applies one valid response frame by its code: stores the value, updates the display,
 // advances the start-up stage.
 void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& display);

@@ -13,9 +13,11 @@ for preset in host win64 win32; do
   cmake --build --preset "$preset"
 done
 
-echo "== check the 32-bit executable"
-i686-w64-mingw32-objdump -f build/win32/app/Zorvane.exe | grep -q 'file format pei-i386'
-echo "build/win32/app/Zorvane.exe is an i386 PE"
+echo "== check the 32-bit executables"
+for exe in build/win32/app/Zorvane.exe build/win32/ctl/zorvane-ctl.exe; do
+  i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386'
+  echo "$exe is an i386 PE"
+done
 
 export WINEPREFIX=$PWD/build/wineprefix
 zorvane_prepare_prefix

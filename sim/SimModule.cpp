@@ -144,19 +144,6 @@ bool SetSimField(SimSettings& settings, const std::string& name, const std::stri
     return false;
 }
 
-std::string HexBytes(const uint8_t* data, size_t size)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        if (i > 0)
-            text += ' ';
-        text += digits[data[i] >> 4];
-        text += digits[data[i] & 0x0F];
-    }
-    return text;
-}
-
 SimModule::SimModule(const SimSettings& settings, SimLogSink log)
     : settings_(settings), log_(std::move(log))
 {

@@ -86,6 +86,3 @@ private:
     unsigned corrupt_ = 0;
     int64_t delayMs_ = 0;
 };
-
-// "01 0A FF": bytes as two-digit upper-case hex separated by spaces.
-std::string HexBytes(const uint8_t* data, size_t size);

@@ -9,10 +9,12 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string>
 #include "SimModule.h"
 
@@ -34,6 +36,8 @@ const char usageText[] =
     "  --power P         power at start, 0.01 dBm (default 1000)\n"
     "  --output 0|1      output at start (default 1)\n"
     "  --log FILE        write the log lines to FILE instead of standard output\n"
+    "  --pace            let bytes cross the line one at a time, 1.04 ms apart each\n"
+    "                    way, as at 9600 baud (default: at once)\n"
     "  --help            show this text\n"
     "\n"
     "Commands on standard input, one per line:\n"
@@ -52,6 +56,7 @@ const char usageText[] =
 
 constexpr int EXIT_USAGE = 2;
 constexpr int64_t REST_MS = 50;  // pause on a master that reports a hang-up
+constexpr int64_t BYTE_US = 1042;  // one byte of 10 bits at 9600 baud
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -60,11 +65,52 @@ void OnStopSignal(int)
     stopRequested = 1;
 }
 
-int64_t MonotonicMs()
+int64_t MonotonicUs()
 {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// One direction of the line: each byte arrives one byte time after the one before it, or
+// after it was handed over, whichever is later. With a byte time of 0, at once.
+class LineDirection {
+public:
+    explicit LineDirection(int64_t byteUs) : byteUs_(byteUs) {}
+
+    void Push(const uint8_t* data, size_t size, int64_t nowUs)
+    {
+        for (size_t i = 0; i < size; ++i) {
+            last_ = std::max(last_, nowUs) + byteUs_;
+            bytes_.push_back({last_, data[i]});
+        }
+    }
+
+    std::vector<uint8_t> TakeDue(int64_t nowUs)
+    {
+        std::vector<uint8_t> due;
+        while (!bytes_.empty() && bytes_.front().first <= nowUs) {
+            due.push_back(bytes_.front().second);
+            bytes_.pop_front();
+        }
+        return due;
+    }
+
+    // When the next byte arrives, or -1.
+    int64_t NextUs() const { return bytes_.empty() ? -1 : bytes_.front().first; }
+
+    void Clear() { bytes_.clear(); }
+
+private:
+    int64_t byteUs_;
+    int64_t last_ = 0;
+    std::deque<std::pair<int64_t, uint8_t>> bytes_;
+};
+
+// The earlier of two times, -1 standing for never.
+int64_t Earlier(int64_t a, int64_t b)
+{
+    return a < 0 ? b : b < 0 ? a : std::min(a, b);
 }
 
 std::string SystemError(const std::string& what)
@@ -178,6 +224,7 @@ struct Options {
     SimSettings settings;
     std::string link;
     std::string logPath;
+    bool pace = false;
 };
 
 // Returns -1 to go on, else the exit code.
@@ -188,6 +235,10 @@ int ParseOptions(int argc, char** argv, Options& options)
         if (arg == "--help" || arg == "-h") {
             std::fputs(usageText, stdout);
             return 0;
+        }
+        if (arg == "--pace") {
+            options.pace = true;
+            continue;
         }
         std::string name = arg;
         std::string value;
@@ -230,6 +281,7 @@ class Simulator {
 public:
     Simulator(const Options& options, const LogWriter& log, int64_t start)
         : link_(options.link), log_(log), start_(start),
+          toModel_(options.pace ? BYTE_US : 0), toPort_(options.pace ? BYTE_US : 0),
           model_(options.settings, [this](int64_t ms, const std::string& line) { log_.Line(ms, line); })
     {
     }
@@ -247,11 +299,16 @@ public:
     void Run(const sigset_t& waitMask)
     {
         while (!stopRequested && !quit_) {
-            int64_t now = Now();
-            if (pty_.IsOpen())
-                WriteDue(now);
-            else
-                model_.Disconnect(now);  // nothing made while unplugged is ever sent
+            int64_t nowUs = NowUs();
+            int64_t now = nowUs / 1000;
+            if (pty_.IsOpen()) {
+                std::vector<uint8_t> arrived = toModel_.TakeDue(nowUs);
+                if (!arrived.empty())
+                    model_.Receive(arrived.data(), arrived.size(), now);
+                WriteDue(nowUs);
+            } else {
+                Disconnect();  // nothing made while unplugged is ever sent
+            }
 
             pollfd fds[2];
             nfds_t count = 0;
@@ -262,13 +319,12 @@ public:
                 masterIndex = static_cast<int>(count);
                 fds[count++] = {pty_.master, POLLIN, 0};
             }
-            int64_t wait = -1;
             int64_t due = model_.NextDue();
-            if (due >= 0)
-                wait = due > now ? due - now : 0;
-            if (pty_.IsOpen() && now < restUntil_ && (wait < 0 || restUntil_ - now < wait))
-                wait = restUntil_ - now;
-            timespec timeout = {static_cast<time_t>(wait / 1000), static_cast<long>(wait % 1000) * 1000000};
+            due = Earlier(due < 0 ? -1 : due * 1000, Earlier(toModel_.NextUs(), toPort_.NextUs()));
+            if (pty_.IsOpen() && now < restUntil_)
+                due = Earlier(due, restUntil_ * 1000);
+            int64_t wait = due < 0 ? -1 : std::max<int64_t>(due - nowUs, 0);
+            timespec timeout = {static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
             if (ppoll(fds, count, wait >= 0 ? &timeout : nullptr, &waitMask) < 0)
                 continue;  // a signal: the loop condition decides
             if (masterIndex >= 0 && fds[masterIndex].revents != 0)
@@ -287,7 +343,15 @@ public:
     }
 
 private:
-    int64_t Now() const { return MonotonicMs() - start_; }
+    int64_t NowUs() const { return MonotonicUs() - start_ * 1000; }
+    int64_t Now() const { return NowUs() / 1000; }
+
+    void Disconnect()
+    {
+        model_.Disconnect(Now());
+        toModel_.Clear();
+        toPort_.Clear();
+    }
 
     bool Plug(std::string& error)
     {
@@ -303,15 +367,17 @@ private:
 
     void Unplug()
     {
-        model_.Disconnect(Now());
+        Disconnect();
         if (!link_.empty())
             RemoveLink(link_, pty_.path);
         pty_.Close();
     }
 
-    void WriteDue(int64_t now)
+    void WriteDue(int64_t nowUs)
     {
-        std::vector<uint8_t> bytes = model_.TakeDue(now);
+        std::vector<uint8_t> made = model_.TakeDue(nowUs / 1000);
+        toPort_.Push(made.data(), made.size(), nowUs);
+        std::vector<uint8_t> bytes = toPort_.TakeDue(nowUs);
         if (bytes.empty())
             return;
         ssize_t written = write(pty_.master, bytes.data(), bytes.size());
@@ -327,7 +393,7 @@ private:
         uint8_t buffer[256];
         ssize_t size = read(pty_.master, buffer, sizeof buffer);
         if (size > 0) {
-            model_.Receive(buffer, static_cast<size_t>(size), Now());
+            toModel_.Push(buffer, static_cast<size_t>(size), NowUs());
         } else if (size == 0 || (errno != EAGAIN && errno != EINTR)) {
             // EIO or hang-up while no one holds the other end: wait rather than spin.
             restUntil_ = Now() + REST_MS;
@@ -350,7 +416,7 @@ private:
             pendingInput_.erase(0, end + 1);
             Command(line);
             if (pty_.IsOpen())
-                WriteDue(Now());  // an inject goes out before a later command can unplug
+                WriteDue(NowUs());  // an inject goes out before a later command can unplug
         }
     }
 
@@ -391,6 +457,8 @@ private:
     std::string link_;
     const LogWriter& log_;
     int64_t start_;
+    LineDirection toModel_;
+    LineDirection toPort_;
     SimModule model_;
     Pty pty_;
     int64_t restUntil_ = 0;
@@ -403,7 +471,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    int64_t start = MonotonicMs();
+    int64_t start = MonotonicUs() / 1000;
     Options options;
     int code = ParseOptions(argc, argv, options);
     if (code >= 0)

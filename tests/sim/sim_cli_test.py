@@ -246,6 +246,23 @@ class SimCliTest(unittest.TestCase):
             self.assertEqual(sim.proc.wait(5), 0)
             self.assertFalse(os.path.lexists(self.link))
 
+    def test_pace_of_a_9600_baud_line(self):
+        sim = self.start("--pace")
+        fd = self.port(sim.path)
+        sent = time.monotonic()
+        os.write(fd, query(3))
+        first = read_bytes(fd, 1)
+        first_at = time.monotonic()
+        rest = read_bytes(fd, 5)
+        done = time.monotonic()
+        self.assertEqual(first + rest, response(3, 0x0101))
+        # Six bytes in, then six out, at 1.04 ms each: the line can be late, never early.
+        self.assertGreaterEqual(first_at - sent, 7 * 0.00104)
+        self.assertGreaterEqual(done - sent, 12 * 0.00104)
+        received = sim.expect("RX", hexs(query(3)))
+        answered = sim.expect("TX", hexs(response(3, 0x0101)))
+        self.assertLess(answered - received, 0.002)
+
     def test_log_file_and_refused_link(self):
         log = os.path.join(self.tmp.name, "sim.log")
         sim = self.start("--log", log, log_to=log)

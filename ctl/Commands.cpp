@@ -1,0 +1,424 @@
+#include "Commands.h"
+#include <cmath>
+#include <cstdio>
+#include "Args.h"
+#include "ControlMath.h"
+#include "Exchange.h"
+#include "Report.h"
+
+namespace {
+
+constexpr int64_t MONITOR_SLICE_MS = 250;  // how soon a quiet monitor notices Ctrl-C
+
+std::string Dbm(int counts)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", counts * 0.01);
+    return text;
+}
+
+Field Number(const char* key, const char* label, const std::string& value, const char* unit = "")
+{
+    return {key, label, value, unit, FieldKind::Number};
+}
+
+Fields ChannelFields(const ShownValues& shown)
+{
+    return {Number("channel", "channel", shown.Text(DisplayText::ChannelEdit)),
+            Number("frequency_ghz", "frequency", shown.Text(DisplayText::Frequency), "GHz"),
+            Number("wavelength_nm", "wavelength", shown.Text(DisplayText::Wavelength), "nm"),
+            {"label", "label", shown.Text(DisplayText::ItlaChannel), "", FieldKind::Text}};
+}
+
+Fields PowerFields(const ShownValues& shown)
+{
+    return {Number("power_dbm", "power", shown.Text(DisplayText::PowerEdit), "dBm")};
+}
+
+Fields OutputFields(const DeviceStateRecord& state)
+{
+    return {{"output", "output", state.outputOn ? "on" : "off", "", FieldKind::Flag}};
+}
+
+// The field of a limit read at start-up.
+Field LimitField(uint8_t code, const DeviceStateRecord& state)
+{
+    switch (code) {
+    case CMD_CHANNEL_COUNT:
+        return Number("channels", "channels", std::to_string(state.channelCount));
+    case CMD_POWER_MAX: return Number("power_max_dbm", "power max", Dbm(state.powerMax), "dBm");
+    case CMD_POWER_MIN: return Number("power_min_dbm", "power min", Dbm(state.powerMin), "dBm");
+    case CMD_FIRST_FREQ:
+        return Number("first_frequency_ghz", "first frequency",
+                      std::to_string(state.firstFrequency), "GHz");
+    default: return Number("grid_ghz", "grid", std::to_string(state.grid), "GHz");
+    }
+}
+
+void Append(Fields& to, const Fields& more)
+{
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+class Tool {
+public:
+    Tool(const Options& options, Port& port, Clock& clock, std::ostream& out, std::ostream& err)
+        : o_(options), port_(port), clock_(clock), out_(out), err_(err),
+          exchange_(port, clock, options.timeoutMs)
+    {
+    }
+
+    ~Tool() { port_.Close(); }
+
+    int Run()
+    {
+        if (o_.command == Command::Ports)
+            return Ports();
+        if (o_.command == Command::Sweep || o_.command == Command::Monitor)
+            clock_.CatchStop();
+        int code = Open();
+        if (code != EXIT_OK)
+            return code;
+        switch (o_.command) {
+        case Command::Info: return Info();
+        case Command::Channel: return SetChannel();
+        case Command::Power: return SetPower();
+        case Command::Output: return SetOutput();
+        case Command::Sweep: return Sweep();
+        default: return Monitor();
+        }
+    }
+
+private:
+    void Note(const std::string& message)
+    {
+        err_ << "zorvane-ctl: " << message << "\n";
+        err_.flush();
+    }
+
+    int Fail(int code, const std::string& message)
+    {
+        Note(message);
+        return code;
+    }
+
+    // Failures of the line and of the module, named after the port.
+    int PortFail(int code, const std::string& message) { return Fail(code, portName_ + ": " + message); }
+
+    void Emit(const Fields& fields, bool block = false)
+    {
+        if (o_.json)
+            out_ << JsonLine(fields) << "\n";
+        else
+            out_ << (block ? HumanBlock(fields) : HumanLine(fields) + "\n");
+        out_.flush();
+    }
+
+    Field Now() { return {"time", "", IsoTime(clock_.WallMs()), "", FieldKind::Text}; }
+
+    int Ports()
+    {
+        std::vector<std::string> ports = port_.List();
+        for (const std::string& name : ports)
+            Emit({{"port", "", name, "", FieldKind::Text}});
+        if (ports.empty() && !o_.json)
+            Note("no serial ports found");
+        return EXIT_OK;
+    }
+
+    int Open()
+    {
+        int number = 0;
+        std::string path = ParsePortNumber(o_.port, number) ? port_.NumberedPath(number) : o_.port;
+        portName_ = path == o_.port ? path : o_.port + " (" + path + ")";
+        std::string error;
+        if (!port_.Open(path, error))
+            return PortFail(EXIT_USAGE, error);
+        return EXIT_OK;
+    }
+
+    int Read(uint8_t until)
+    {
+        std::string error;
+        int code = exchange_.ReadUntil(until, error);
+        return code == EXIT_OK ? code : PortFail(code, error);
+    }
+
+    int Info()
+    {
+        int code = Read(STAGE_READY);
+        if (code != EXIT_OK)
+            return code;
+        const DeviceStateRecord& state = exchange_.State();
+        Fields fields = ChannelFields(exchange_.Shown());
+        Append(fields, PowerFields(exchange_.Shown()));
+        Append(fields, OutputFields(state));
+        for (uint8_t limit : {CMD_CHANNEL_COUNT, CMD_POWER_MIN, CMD_POWER_MAX, CMD_FIRST_FREQ,
+                              CMD_GRID})
+            fields.push_back(LimitField(limit, state));
+        Emit(fields, true);
+        return EXIT_OK;
+    }
+
+    // Nothing outside the module's range is ever sent: a module without one gets nothing.
+    int CheckRange(uint8_t code)
+    {
+        const DeviceStateRecord& state = exchange_.State();
+        if (code == CMD_CHANNEL && state.channelCount == 0)
+            return PortFail(EXIT_REFUSED, "the module reports no channels (channel count 0)");
+        if (code == CMD_POWER && state.powerMin > state.powerMax)
+            return PortFail(EXIT_REFUSED, "the module's power range is empty (min " +
+                                              Dbm(state.powerMin) + " dBm above max " +
+                                              Dbm(state.powerMax) + " dBm)");
+        return EXIT_OK;
+    }
+
+    uint8_t ClampChannel(double value, const char* what)
+    {
+        const DeviceStateRecord& state = exchange_.State();
+        uint8_t channel = ChannelFromNumber(value, state.channelCount);
+        if (channel != value)
+            Note(std::string(what) + " " + Trimmed(value) + " taken as " + std::to_string(channel) +
+                 " (range 1-" + std::to_string(state.channelCount) + ")");
+        return channel;
+    }
+
+    uint16_t ClampPower(double dBm, const char* what)
+    {
+        const DeviceStateRecord& state = exchange_.State();
+        uint16_t power = PowerFromNumber(dBm, state.powerMin, state.powerMax);
+        if (std::fabs(dBm * 100.0 - power) >= 0.5)
+            Note(std::string(what) + " " + Trimmed(dBm) + " dBm taken as " + Dbm(power) +
+                 " dBm (range " + Dbm(state.powerMin) + "-" + Dbm(state.powerMax) + " dBm)");
+        return power;
+    }
+
+    static std::string Trimmed(double value)
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.15g", value);
+        return text;
+    }
+
+    // Sends the value and checks the module's answer; the answer is then in the exchange.
+    int Confirm(uint8_t code, uint16_t value)
+    {
+        std::string error;
+        int status = exchange_.Set(code, value, error);
+        if (status != EXIT_OK)
+            return PortFail(status, error);
+        const DeviceStateRecord& state = exchange_.State();
+        uint16_t answer = code == CMD_CHANNEL ? state.channel
+                          : code == CMD_POWER ? state.power
+                                              : state.outputOn;
+        if (answer == value)
+            return EXIT_OK;
+        auto text = [code](uint16_t v) {
+            return code == CMD_POWER ? Dbm(v) + " dBm" : code == CMD_OUTPUT ? (v ? "on" : "off")
+                                                                             : std::to_string(v);
+        };
+        return PortFail(EXIT_REFUSED, "the module answered " + CodeName(code) + " " +
+                                          text(answer) + " to " + text(value));
+    }
+
+    Fields AnswerFields(uint8_t code)
+    {
+        if (code == CMD_CHANNEL)
+            return ChannelFields(exchange_.Shown());
+        if (code == CMD_POWER)
+            return PowerFields(exchange_.Shown());
+        return OutputFields(exchange_.State());
+    }
+
+    int SetValue(uint8_t code, uint16_t value)
+    {
+        int status = Confirm(code, value);
+        // The module's answer is shown even when it is not the value sent.
+        if (status == EXIT_OK || status == EXIT_REFUSED)
+            Emit(AnswerFields(code), true);
+        return status;
+    }
+
+    int SetChannel()
+    {
+        int code = Read(STAGE_CHANNEL);
+        if (code == EXIT_OK)
+            code = CheckRange(CMD_CHANNEL);
+        return code != EXIT_OK ? code : SetValue(CMD_CHANNEL, ClampChannel(o_.value, "channel"));
+    }
+
+    int SetPower()
+    {
+        int code = Read(STAGE_CHANNEL);
+        if (code == EXIT_OK)
+            code = CheckRange(CMD_POWER);
+        return code != EXIT_OK ? code : SetValue(CMD_POWER, ClampPower(o_.value, "power"));
+    }
+
+    int SetOutput() { return SetValue(CMD_OUTPUT, o_.value != 0 ? 1 : 0); }
+
+    // The values of one pass, from and to included when the step lands on them.
+    std::vector<uint16_t> SweepValues()
+    {
+        const DeviceStateRecord& state = exchange_.State();
+        int64_t from, to, step;
+        if (o_.sweepPower) {
+            from = o_.hasFrom ? ClampPower(o_.from, "--from") : state.powerMin;
+            to = o_.hasTo ? ClampPower(o_.to, "--to") : state.powerMax;
+            step = o_.hasStep ? std::llround(o_.step * 100.0) : 100;
+        } else {
+            from = o_.hasFrom ? ClampChannel(o_.from, "--from") : 1;
+            to = o_.hasTo ? ClampChannel(o_.to, "--to") : state.channelCount;
+            step = o_.hasStep ? static_cast<int64_t>(o_.step) : 1;
+        }
+        std::vector<uint16_t> values;
+        int64_t direction = to >= from ? 1 : -1;
+        for (int64_t v = from; direction > 0 ? v <= to : v >= to; v += direction * step)
+            values.push_back(static_cast<uint16_t>(v));
+        return values;
+    }
+
+    int Sweep()
+    {
+        const uint8_t code = o_.sweepPower ? CMD_POWER : CMD_CHANNEL;
+        int status = Read(STAGE_CHANNEL);
+        if (status == EXIT_OK)
+            status = CheckRange(code);
+        if (status != EXIT_OK)
+            return status;
+        std::vector<uint16_t> values = SweepValues();
+        long step = 0;
+        for (long pass = 1; o_.repeat == 0 || pass <= o_.repeat; ++pass) {
+            for (uint16_t value : values) {
+                // Ctrl-C ends the sweep between steps, never inside one.
+                if (clock_.StopRequested())
+                    return EXIT_OK;
+                if (step > 0 && o_.dwellMs > 0) {
+                    clock_.Pause(o_.dwellMs);
+                    if (clock_.StopRequested())
+                        return EXIT_OK;
+                }
+                status = Confirm(code, value);
+                if (status != EXIT_OK)
+                    return status;
+                Fields fields = {Now(), Number("step", "step", std::to_string(++step)),
+                                 Number("pass", "pass", std::to_string(pass))};
+                Append(fields, AnswerFields(code));
+                Emit(fields);
+            }
+        }
+        return EXIT_OK;
+    }
+
+    void EmitInvalid(std::vector<uint8_t>& bytes, const char* reason)
+    {
+        if (bytes.empty())
+            return;
+        Emit({Now(), {"invalid", "invalid", HexBytes(bytes.data(), bytes.size()), "", FieldKind::Text},
+              {"reason", "", reason, "", FieldKind::Text}});
+        bytes.clear();
+    }
+
+    // The decoded value of a frame just applied to the monitor's state.
+    Fields FrameFields(uint8_t code, const DeviceStateRecord& state, const ShownValues& shown,
+                       bool outputShown)
+    {
+        switch (code) {
+        case CMD_CHANNEL: return {Number("channel", "channel", std::to_string(state.channel))};
+        case CMD_POWER: return PowerFields(shown);
+        case CMD_OUTPUT:
+            if (outputShown)
+                return OutputFields(state);
+            return {{"output", "output", "ignored: its data bytes disagree", "", FieldKind::Text}};
+        default:
+            if (code >= CMD_CHANNEL_COUNT && code <= CMD_GRID)
+                return {LimitField(code, state)};
+            return {Number("code", "unknown code", std::to_string(code))};
+        }
+    }
+
+    int Monitor()
+    {
+        ResponseParserRecord parser;
+        DeviceStateRecord state;
+        ShownValues shown;
+        std::vector<uint8_t> junk;
+        const int64_t end = o_.durationMs > 0 ? clock_.NowMs() + o_.durationMs : -1;
+        while (!clock_.StopRequested()) {
+            int64_t slice = MONITOR_SLICE_MS;
+            if (end >= 0) {
+                if (clock_.NowMs() >= end)
+                    break;
+                slice = std::min(slice, end - clock_.NowMs());
+            }
+            uint8_t buffer[64];
+            std::string error;
+            int size = port_.Read(buffer, sizeof buffer, slice, error);
+            if (size < 0) {
+                EmitInvalid(junk, "not a frame");
+                return PortFail(EXIT_USAGE, error);
+            }
+            if (size == 0)
+                EmitInvalid(junk, "not a frame");  // the line went quiet
+            for (int i = 0; i < size; ++i) {
+                switch (ScanResponseByte(parser, buffer[i])) {
+                case ScanResult::Pending: break;
+                case ScanResult::Skipped: junk.push_back(buffer[i]); break;
+                case ScanResult::Abandoned:
+                    junk.insert(junk.end(), parser.buffer, parser.buffer + 2);
+                    break;
+                case ScanResult::BadChecksum: {
+                    EmitInvalid(junk, "not a frame");
+                    std::vector<uint8_t> frame(parser.buffer, parser.buffer + FRAME_LENGTH);
+                    EmitInvalid(frame, "bad checksum");
+                    break;
+                }
+                case ScanResult::Frame: {
+                    EmitInvalid(junk, "not a frame");
+                    DeviceFrame frame;
+                    for (int k = 0; k < FRAME_LENGTH; ++k)
+                        frame.bytes[k] = parser.buffer[k];
+                    unsigned before = shown.Shown(DisplayText::ActiveButton);
+                    ApplyResponse(state, frame, shown);
+                    Fields fields = {Now(), {"frame", "", HexBytes(frame.bytes, FRAME_LENGTH), "",
+                                             FieldKind::Text}};
+                    Append(fields, FrameFields(frame.bytes[2], state, shown,
+                                               shown.Shown(DisplayText::ActiveButton) != before));
+                    Emit(fields);
+                    break;
+                }
+                }
+            }
+        }
+        EmitInvalid(junk, "not a frame");
+        std::vector<uint8_t> partial(parser.buffer, parser.buffer + parser.index);
+        EmitInvalid(partial, "incomplete frame");
+        return EXIT_OK;
+    }
+
+    const Options& o_;
+    Port& port_;
+    Clock& clock_;
+    std::ostream& out_;
+    std::ostream& err_;
+    Exchange exchange_;
+    std::string portName_;
+};
+
+}  // namespace
+
+int RunTool(const std::vector<std::string>& args, Port& port, Clock& clock, std::ostream& out,
+            std::ostream& err)
+{
+    Options options;
+    std::string error;
+    if (!ParseArgs(args, options, error)) {
+        err << "zorvane-ctl: " << error << " (see zorvane-ctl --help)\n";
+        return EXIT_USAGE;
+    }
+    if (options.help) {
+        out << HelpText(options.command);
+        return EXIT_OK;
+    }
+    return Tool(options, port, clock, out, err).Run();
+}

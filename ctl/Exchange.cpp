@@ -1,0 +1,132 @@
+#include "Exchange.h"
+#include "StartupSequence.h"
+
+namespace {
+
+// The display item that shows the answer to a set frame of this code.
+DisplayText ShownItem(uint8_t code)
+{
+    switch (code) {
+    case CMD_CHANNEL: return DisplayText::ChannelEdit;
+    case CMD_POWER: return DisplayText::PowerEdit;
+    default: return DisplayText::ActiveButton;
+    }
+}
+
+}  // namespace
+
+void ShownValues::SetText(DisplayText item, const char* value)
+{
+    text[static_cast<int>(item)] = value;
+    ++shown[static_cast<int>(item)];
+}
+
+std::string CodeName(uint8_t code)
+{
+    static const char* const names[] = {"channel",   "power",     "output",
+                                        "channel count", "power max", "power min",
+                                        "first frequency", "grid"};
+    if (code >= 1 && code <= 8)
+        return names[code - 1];
+    return "code " + std::to_string(code);
+}
+
+Exchange::Exchange(Port& port, Clock& clock, int64_t timeoutMs)
+    : port_(port), clock_(clock), timeoutMs_(timeoutMs)
+{
+    // The parser of the window drops bytes of any port but the open one: ours is "1".
+    state_.openPort = 1;
+    state_.portOpen = 1;
+}
+
+int Exchange::ReadUntil(uint8_t until, std::string& error)
+{
+    state_.stage = STAGE_IDLE;
+    while (state_.stage != until && state_.stage != STAGE_READY) {
+        const uint8_t stage = state_.stage;
+        const DeviceFrame* query = StartupQuery(stage);
+        int code = Ask(*query, CodeName(query->bytes[2]) + " query",
+                       [&] { return state_.stage != stage; }, error);
+        if (code != EXIT_OK)
+            return code;
+    }
+    return EXIT_OK;
+}
+
+int Exchange::Set(uint8_t code, uint16_t value, std::string& error)
+{
+    DeviceFrame frame;
+    switch (code) {
+    case CMD_CHANNEL:
+        frame = setChannelFrame;
+        FillSetChannel(frame, static_cast<uint8_t>(value));
+        break;
+    case CMD_POWER:
+        frame = setPowerFrame;
+        FillSetPower(frame, value);
+        break;
+    default:
+        frame = setOutputFrame;
+        FillSetOutput(frame, value != 0 ? 1 : 0);
+        break;
+    }
+    DisplayText item = ShownItem(code);
+    unsigned before = shown_.Shown(item);
+    return Ask(frame, CodeName(code) + " setting", [&] { return shown_.Shown(item) != before; },
+               error);
+}
+
+int Exchange::Ask(const DeviceFrame& frame, const std::string& what,
+                  const std::function<bool()>& answered, std::string& error)
+{
+    invalidBytes_ = 0;
+    for (int attempt = 0; attempt < MAX_TRIES; ++attempt) {
+        // Whatever came before the question cannot be its answer; a frame half-read then
+        // cannot be completed either.
+        if (!port_.Discard(error))
+            return EXIT_USAGE;
+        parser_ = ResponseParserRecord();
+        if (!port_.Write(frame.bytes, FRAME_LENGTH, error))
+            return EXIT_USAGE;
+        bool done = false;
+        int code = Await(answered, done, error);
+        if (code != EXIT_OK || done)
+            return code;
+    }
+    error = "no answer to the " + what + " after " + std::to_string(MAX_TRIES) + " tries";
+    if (invalidBytes_ > 0)
+        error += " (" + std::to_string(invalidBytes_) + " bytes received formed no valid frame)";
+    return EXIT_SILENT;
+}
+
+int Exchange::Await(const std::function<bool()>& answered, bool& done, std::string& error)
+{
+    const int64_t deadline = clock_.NowMs() + timeoutMs_;
+    for (int64_t left = timeoutMs_; left > 0; left = deadline - clock_.NowMs()) {
+        uint8_t buffer[64];
+        int size = port_.Read(buffer, sizeof buffer, left, error);
+        if (size < 0)
+            return EXIT_USAGE;
+        for (int i = 0; i < size; ++i) {
+            switch (ScanResponseByte(parser_, buffer[i])) {
+            case ScanResult::Frame: {
+                DeviceFrame frame;
+                for (int k = 0; k < FRAME_LENGTH; ++k)
+                    frame.bytes[k] = parser_.buffer[k];
+                ApplyResponse(state_, frame, shown_);
+                break;
+            }
+            case ScanResult::Skipped: invalidBytes_ += 1; break;
+            case ScanResult::Abandoned: invalidBytes_ += 2; break;
+            case ScanResult::BadChecksum: invalidBytes_ += FRAME_LENGTH; break;
+            case ScanResult::Pending: break;
+            }
+            // Bytes after the answer in the same read are applied too: the module's last
+            // word counts, as in the window.
+            done = done || answered();
+        }
+        if (done)
+            return EXIT_OK;
+    }
+    return EXIT_OK;
+}
