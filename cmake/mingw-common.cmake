@@ -8,10 +8,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/${ZORVANE_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Reproducible executables: the same commit gives the same bytes from any folder at any
-# time, so no source path reaches the output and the linker writes no time stamp.
-get_filename_component(ZORVANE_SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${ZORVANE_SOURCE_DIR}=.")
-set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${ZORVANE_SOURCE_DIR}=.")
 # Static runtime: no MinGW DLL has to travel with the executables.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The release command: builds the 64- and 32-bit Zorvane.exe, strips them and packs each with
-# the read-me for Windows users into dist/Zorvane-<version>-win64.zip and -win32.zip, then
+# The release command: builds the 64- and 32-bit Zorvane.exe and zorvane-ctl.exe, strips them
+# and packs each pair with the read-me for Windows users into
+# dist/Zorvane-<version>-win64.zip and -win32.zip, then
 # writes dist/SHA256SUMS. The version is the version resource's (res/Zorvane.rc). The bytes
 # depend only on the commit: no paths or link time in the executables, and every zip entry
 # is dated at the commit's time.
@@ -36,14 +37,17 @@ for arch in win64 win32; do
   stage=build/release/$arch-stage
   echo "== build $arch"
   cmake --preset "$arch" -B "$build" >/dev/null
-  cmake --build "$build" --target Zorvane
+  cmake --build "$build" --target Zorvane zorvane-ctl
   rm -rf "$stage" && mkdir -p "$stage"
   # strip stamps the time unless told one: the linker's none (0).
   SOURCE_DATE_EPOCH=0 "$triple-strip" -o "$stage/Zorvane.exe" "$build/app/Zorvane.exe"
-  python3 tests/release/pe_check.py --forbid "$root" --windowed "$stage/Zorvane.exe"
+  SOURCE_DATE_EPOCH=0 "$triple-strip" -o "$stage/zorvane-ctl.exe" "$build/ctl/zorvane-ctl.exe"
+  python3 tests/release/pe_check.py --forbid "$root" --windowed "$stage/Zorvane.exe" \
+    "$stage/zorvane-ctl.exe"
   name=Zorvane-$version-$arch
   python3 scripts/pack_zip.py "dist/$name.zip" "$commit_time" \
-    "$name/Zorvane.exe=$stage/Zorvane.exe" "$name/README.txt=docs/README-windows.txt"
+    "$name/Zorvane.exe=$stage/Zorvane.exe" "$name/zorvane-ctl.exe=$stage/zorvane-ctl.exe" \
+    "$name/README.txt=docs/README-windows.txt"
   echo "$name.zip: $(stat -c %s "dist/$name.zip") bytes; Zorvane.exe" \
        "$(stat -c %s "$build/app/Zorvane.exe") bytes, stripped $(stat -c %s "$stage/Zorvane.exe")"
 done

@@ -130,8 +130,7 @@ def check(path, windowed, forbidden):
         faults.append("imports DLLs that are not part of Windows: %s" % ", ".join(foreign))
     stamps, manifest = pe.resource_stamps_and_manifest()
     if pe.timestamp or any(stamps):
-        faults.append("time stamps: link %#x, resources %s (a build folder configured before the"
-                      " toolchain's flags for reproducible builds needs `cmake --fresh`)"
+        faults.append("time stamps: link %#x, resources %s"
                       % (pe.timestamp, sorted(set(stamps))))
     for text in forbidden:
         for encoded in (text.encode(), text.encode("utf-16-le")):
