@@ -4,11 +4,11 @@
 #include <windows.h>
 #include <algorithm>
 #include "Platform.h"
+#include "PortPanel.h"  // MAX_PROBED_PORT: the window's range of ports
 
 namespace {
 
 constexpr DWORD WRITE_TIMEOUT_MS = 1000;
-constexpr int MAX_PORT = 254;
 
 volatile LONG stopRequested = 0;
 HANDLE stopEvent = nullptr;
@@ -44,7 +44,7 @@ public:
     std::vector<std::string> List() override
     {
         std::vector<std::string> ports;
-        for (int number = 1; number <= MAX_PORT; ++number) {
+        for (int number = 1; number <= MAX_PROBED_PORT; ++number) {
             HANDLE probe = CreateFileA(NumberedPath(number).c_str(), 0, 0, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
             if (probe == INVALID_HANDLE_VALUE)
