@@ -130,15 +130,23 @@ class CtlTest(unittest.TestCase):
                            (self.tmp.name, "not a serial port")):
             self.assertFails(self.ctl("-p", port, "info", port=False), 2, text)
 
-        # A port that another zorvane-ctl holds is busy.
+        # A port that another zorvane-ctl holds is busy. The holder is asked only once it
+        # has the port open: an `info` run meanwhile would keep it out instead.
         sim = self.start_sim()
         monitor, _ = self.start_ctl("monitor")
+        pty = os.path.realpath(self.link)
+
+        def holds_the_port():
+            if monitor.poll() is not None:
+                self.fail("the monitor ended: %s" % monitor.stderr.read())
+            fds = "/proc/%d/fd" % monitor.pid
+            return any(os.path.realpath(os.path.join(fds, fd)) == pty for fd in os.listdir(fds))
+
         deadline = time.monotonic() + 5
-        while True:
-            done = self.ctl("info")
-            if done.returncode == 2 or time.monotonic() > deadline:
-                break
-        self.assertFails(done, 2, "port busy")
+        while not holds_the_port():
+            self.assertLess(time.monotonic(), deadline, "the monitor never opened the port")
+            time.sleep(0.01)
+        self.assertFails(self.ctl("info"), 2, "port busy")
         monitor.send_signal(signal.SIGINT)
         self.assertEqual(monitor.wait(5), 0)
         self.ok("info")
