@@ -4,6 +4,7 @@
 #include "Args.h"
 #include "ControlMath.h"
 #include "Exchange.h"
+#include "FrequencyLabel.h"
 #include "Report.h"
 
 namespace {
@@ -13,7 +14,7 @@ constexpr int64_t MONITOR_SLICE_MS = 250;  // how soon a quiet monitor notices C
 std::string Dbm(int counts)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", counts * 0.01);
+    FormatPower(counts, text, sizeof text);
     return text;
 }
 

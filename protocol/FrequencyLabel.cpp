@@ -57,6 +57,11 @@ void UpdateItuLabel(int32_t frequency, char label[4])
     label[3] = '\0';
 }
 
+void FormatPower(int counts, char* out, size_t size)
+{
+    std::snprintf(out, size, "%.2f", counts * 0.01);
+}
+
 void FormatWavelength(double wavelength, char* out, size_t size)
 {
     if (std::isfinite(wavelength))

@@ -35,7 +35,7 @@ void ApplyPower(DeviceStateRecord& state, uint16_t power, Display& display)
 {
     char text[32];
     state.power = power;
-    std::snprintf(text, sizeof text, "%.2f", state.power * 0.01);
+    FormatPower(state.power, text, sizeof text);
     display.SetText(DisplayText::PowerEdit, text);
     display.SetSliderPos(Slider::Power, state.power);
 }
