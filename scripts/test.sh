@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+echo "== check the C++ formatting"
+bash scripts/check-format.sh
 source scripts/wine-env.sh
 
 for preset in host win64 win32; do
