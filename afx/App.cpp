@@ -14,24 +14,39 @@ CWinApp* currentApp = nullptr;
 
 }  // namespace
 
-CWinApp::CWinApp() { currentApp = this; }
+CWinApp::CWinApp()
+{
+    currentApp = this;
+}
 
-CWinApp::~CWinApp() {
+CWinApp::~CWinApp()
+{
     if (currentApp == this)
         currentApp = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
 
-HICON CWinApp::LoadIcon(UINT id) const {
+HICON CWinApp::LoadIcon(UINT id) const
+{
     return ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(id));
 }
 
-CWinApp* AfxGetApp() { return currentApp; }
+CWinApp* AfxGetApp()
+{
+    return currentApp;
+}
 
-HINSTANCE AfxGetResourceHandle() { return ::GetModuleHandleA(nullptr); }
+HINSTANCE AfxGetResourceHandle()
+{
+    return ::GetModuleHandleA(nullptr);
+}
 
-int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
     CWinApp* app = AfxGetApp();
     if (!app || !app->InitInstance())
         return 0;

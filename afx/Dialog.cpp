@@ -6,7 +6,8 @@
 // window is ready and otherwise leaves everything to the default dialog handling. A dialog
 // that cannot be attached, or whose controls cannot, is destroyed before it is shown:
 // nobody would handle its messages.
-INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam)
+{
     if (message != WM_INITDIALOG)
         return FALSE;
     CDialog* dialog = reinterpret_cast<CDialog*>(lParam);
@@ -25,13 +26,14 @@ INT_PTR CALLBACK AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
 }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_COMMAND(IDOK, OnOK)
-    ON_COMMAND(IDCANCEL, OnCancel)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_nIDTemplate(templateId), m_pParentWnd(parent) {}
 
-HWND CDialog::CreateFromTemplate(HWND owner) {
+HWND CDialog::CreateFromTemplate(HWND owner)
+{
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_BAR_CLASSES | ICC_USEREX_CLASSES};
     ::InitCommonControlsEx(&classes);
     // The wide function: the narrow one would pass the UTF-16 captions through the ANSI
@@ -40,14 +42,16 @@ HWND CDialog::CreateFromTemplate(HWND owner) {
                                 AfxDlgProc, reinterpret_cast<LPARAM>(this));
 }
 
-BOOL CDialog::Create(UINT templateId, CWnd* parent) {
+BOOL CDialog::Create(UINT templateId, CWnd* parent)
+{
     m_nIDTemplate = templateId;
     m_pParentWnd = parent;
     HWND created = CreateFromTemplate(parent ? parent->m_hWnd : nullptr);
     return created && ::IsWindow(created);
 }
 
-INT_PTR CDialog::DoModal() {
+INT_PTR CDialog::DoModal()
+{
     HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
     bool ownerDisabled = owner && ::IsWindowEnabled(owner);
     if (ownerDisabled)
@@ -82,19 +86,22 @@ INT_PTR CDialog::DoModal() {
     return m_nModalResult;
 }
 
-void CDialog::EndDialog(int result) {
+void CDialog::EndDialog(int result)
+{
     m_nModalResult = result;
     m_bContinueModal = false;
     if (m_hWnd)
         ::PostMessageA(m_hWnd, WM_NULL, 0, 0);  // wakes the modal loop
 }
 
-BOOL CDialog::OnInitDialog() {
+BOOL CDialog::OnInitDialog()
+{
     UpdateData(FALSE);
     return TRUE;
 }
 
-BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
+BOOL CDialog::PreTranslateMessage(MSG* pMsg)
+{
     bool input = (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST) ||
                  (pMsg->message >= WM_MOUSEFIRST && pMsg->message <= WM_MOUSELAST);
     if (!input || !m_hWnd || (pMsg->hwnd != m_hWnd && !::IsChild(m_hWnd, pMsg->hwnd)))
@@ -102,7 +109,8 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
     return ::IsDialogMessageA(m_hWnd, pMsg);
 }
 
-BOOL CDialog::UpdateData(BOOL saveAndValidate) {
+BOOL CDialog::UpdateData(BOOL saveAndValidate)
+{
     CDataExchange exchange(this, saveAndValidate);
     DoDataExchange(&exchange);
     if (exchange.m_bFailed)
@@ -112,14 +120,19 @@ BOOL CDialog::UpdateData(BOOL saveAndValidate) {
 
 void CDialog::DoDataExchange(CDataExchange*) {}
 
-void CDialog::OnOK() {
+void CDialog::OnOK()
+{
     if (UpdateData(TRUE))
         EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
 
-void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
+{
     if (control.m_hWnd)
         return;
     if (!control.SubclassWindow(::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, id))) {

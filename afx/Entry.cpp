@@ -2,6 +2,7 @@
 // programs linking the library keep their own main.
 #include "afxwin.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand)
+{
     return AfxWinMain(instance, previous, commandLine, showCommand);
 }

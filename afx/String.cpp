@@ -2,12 +2,14 @@
 #include <cstdarg>
 #include <cstdio>
 
-CString& CString::operator=(const char* text) {
+CString& CString::operator=(const char* text)
+{
     text_ = text ? text : "";
     return *this;
 }
 
-void CString::Format(const char* format, ...) {
+void CString::Format(const char* format, ...)
+{
     va_list args;
     va_start(args, format);
     va_list measure;

@@ -12,7 +12,8 @@ struct ThreadStart {
 // The record of the thread running on this thread, for AfxEndThread.
 thread_local CWinThread* currentThread = nullptr;
 
-unsigned __stdcall ThreadEntry(void* arg) {
+unsigned __stdcall ThreadEntry(void* arg)
+{
     ThreadStart start = *static_cast<ThreadStart*>(arg);
     delete static_cast<ThreadStart*>(arg);
     currentThread = start.thread;
@@ -23,12 +24,14 @@ unsigned __stdcall ThreadEntry(void* arg) {
 }  // namespace
 
 CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT stackSize,
-                           DWORD createFlags, LPSECURITY_ATTRIBUTES security) {
+                           DWORD createFlags, LPSECURITY_ATTRIBUTES security)
+{
     CWinThread* thread = new CWinThread;
     ThreadStart* start = new ThreadStart{proc, param, thread};
     unsigned id = 0;
     // Suspended until the record is complete and the priority set.
-    uintptr_t handle = _beginthreadex(security, stackSize, ThreadEntry, start, CREATE_SUSPENDED, &id);
+    uintptr_t handle =
+        _beginthreadex(security, stackSize, ThreadEntry, start, CREATE_SUSPENDED, &id);
     if (!handle) {
         delete start;
         delete thread;
@@ -42,7 +45,8 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT
     return thread;
 }
 
-void AfxEndThread(UINT exitCode, BOOL deleteThread) {
+void AfxEndThread(UINT exitCode, BOOL deleteThread)
+{
     CWinThread* thread = currentThread;
     currentThread = nullptr;
     if (deleteThread && thread) {

@@ -9,7 +9,8 @@ const char kWndProperty[] = "ZorvaneAfxWnd";
 // dispatches. Windows belong to the thread that created them, hence one per thread.
 thread_local MSG currentMessage;
 
-void ReadWindowText(HWND hWnd, CString& text) {
+void ReadWindowText(HWND hWnd, CString& text)
+{
     int length = hWnd ? ::GetWindowTextLengthA(hWnd) : 0;
     std::string buffer(static_cast<size_t>(length) + 1, '\0');
     if (length > 0)
@@ -19,16 +20,19 @@ void ReadWindowText(HWND hWnd, CString& text) {
 
 }  // namespace
 
-CWnd::~CWnd() {
+CWnd::~CWnd()
+{
     if (m_hWnd && FromHandlePermanent(m_hWnd) == this)
         Detach();
 }
 
-CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
+CWnd* CWnd::FromHandlePermanent(HWND hWnd)
+{
     return hWnd ? static_cast<CWnd*>(::GetPropA(hWnd, kWndProperty)) : nullptr;
 }
 
-BOOL CWnd::SubclassWindow(HWND hWnd) {
+BOOL CWnd::SubclassWindow(HWND hWnd)
+{
     if (!hWnd || m_hWnd || FromHandlePermanent(hWnd) || !::SetPropA(hWnd, kWndProperty, this))
         return FALSE;
     // The wide form keeps template-made windows Unicode; the narrow calls of the program
@@ -46,7 +50,8 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
     return TRUE;
 }
 
-void CWnd::Detach() {
+void CWnd::Detach()
+{
     if (!m_hWnd)
         return;
     if (m_pfnSuper &&
@@ -58,34 +63,45 @@ void CWnd::Detach() {
     m_childWrappers.clear();
 }
 
-const AFX_MSGMAP* CWnd::GetThisMessageMap() {
+const AFX_MSGMAP* CWnd::GetThisMessageMap()
+{
     static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, AfxSig_end, AfxHandler()}};
     static const AFX_MSGMAP map = {nullptr, entries};
     return &map;
 }
 
-const AFX_MSGMAP* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CWnd::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
 
-BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(MSG*)
+{
+    return FALSE;
+}
 
-LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (m_pfnSuper)
         return ::CallWindowProcW(m_pfnSuper, m_hWnd, message, wParam, lParam);
     return ::DefWindowProcW(m_hWnd, message, wParam, lParam);
 }
 
-LRESULT CWnd::Default() {
+LRESULT CWnd::Default()
+{
     return DefWindowProc(currentMessage.message, currentMessage.wParam, currentMessage.lParam);
 }
 
-LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
     LRESULT result = 0;
     if (OnWndMsg(message, wParam, lParam, &result))
         return result;
     return DefWindowProc(message, wParam, lParam);
 }
 
-bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
     UINT code = 0;
     UINT id = 0;
     if (message == WM_COMMAND) {
@@ -98,23 +114,15 @@ bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
                 continue;
             *result = 0;
             switch (row->sig) {
-            case AfxSig_vv:
-                (this->*row->handler.vv)();
-                break;
-            case AfxSig_hv:
-                *result = reinterpret_cast<LRESULT>((this->*row->handler.hv)());
-                break;
-            case AfxSig_vt:
-                (this->*row->handler.vt)(static_cast<UINT_PTR>(wParam));
-                break;
-            case AfxSig_lwl:
-                *result = (this->*row->handler.lwl)(wParam, lParam);
-                break;
+            case AfxSig_vv: (this->*row->handler.vv)(); break;
+            case AfxSig_hv: *result = reinterpret_cast<LRESULT>((this->*row->handler.hv)()); break;
+            case AfxSig_vt: (this->*row->handler.vt)(static_cast<UINT_PTR>(wParam)); break;
+            case AfxSig_lwl: *result = (this->*row->handler.lwl)(wParam, lParam); break;
             case AfxSig_vwww:
-                (this->*row->handler.vwww)(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+                (this->*row->handler.vwww)(static_cast<UINT>(wParam), LOWORD(lParam),
+                                           HIWORD(lParam));
                 break;
-            case AfxSig_end:
-                break;
+            case AfxSig_end: break;
             }
             return true;
         }
@@ -122,7 +130,8 @@ bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
     return false;
 }
 
-LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
     CWnd* wnd = CWnd::FromHandlePermanent(hWnd);
     if (!wnd)
         return ::DefWindowProcW(hWnd, message, wParam, lParam);
@@ -140,18 +149,29 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     return result;
 }
 
-void CWnd::SetWindowText(LPCSTR text) { ::SetWindowTextA(m_hWnd, text); }
+void CWnd::SetWindowText(LPCSTR text)
+{
+    ::SetWindowTextA(m_hWnd, text);
+}
 
-void CWnd::GetWindowText(CString& text) const { ReadWindowText(m_hWnd, text); }
+void CWnd::GetWindowText(CString& text) const
+{
+    ReadWindowText(m_hWnd, text);
+}
 
-void CWnd::SetDlgItemText(int id, LPCSTR text) { ::SetDlgItemTextA(m_hWnd, id, text); }
+void CWnd::SetDlgItemText(int id, LPCSTR text)
+{
+    ::SetDlgItemTextA(m_hWnd, id, text);
+}
 
-UINT CWnd::GetDlgItemText(int id, CString& text) const {
+UINT CWnd::GetDlgItemText(int id, CString& text) const
+{
     ReadWindowText(::GetDlgItem(m_hWnd, id), text);
     return static_cast<UINT>(text.GetLength());
 }
 
-CWnd* CWnd::GetDlgItem(int id) const {
+CWnd* CWnd::GetDlgItem(int id) const
+{
     HWND child = ::GetDlgItem(m_hWnd, id);
     if (!child)
         return nullptr;
@@ -165,27 +185,43 @@ CWnd* CWnd::GetDlgItem(int id) const {
     return m_childWrappers.back().get();
 }
 
-BOOL CWnd::EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
+BOOL CWnd::EnableWindow(BOOL enable)
+{
+    return ::EnableWindow(m_hWnd, enable);
+}
 
-UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc) {
+UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc)
+{
     return ::SetTimer(m_hWnd, id, elapse, proc);
 }
 
-BOOL CWnd::KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
+BOOL CWnd::KillTimer(UINT_PTR id)
+{
+    return ::KillTimer(m_hWnd, id);
+}
 
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
     return ::SendMessageA(m_hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
     return ::PostMessageA(m_hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
+BOOL CWnd::IsIconic() const
+{
+    return ::IsIconic(m_hWnd);
+}
 
-void CWnd::GetClientRect(LPRECT rect) const { ::GetClientRect(m_hWnd, rect); }
+void CWnd::GetClientRect(LPRECT rect) const
+{
+    ::GetClientRect(m_hWnd, rect);
+}
 
-HICON CWnd::SetIcon(HICON icon, BOOL bigIcon) {
-    return reinterpret_cast<HICON>(::SendMessageA(m_hWnd, WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
-                                                  reinterpret_cast<LPARAM>(icon)));
+HICON CWnd::SetIcon(HICON icon, BOOL bigIcon)
+{
+    return reinterpret_cast<HICON>(::SendMessageA(
+        m_hWnd, WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
 }

@@ -70,6 +70,8 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* entries;
 };
 
+// The message-map macros are laid out as the tables they build.
+// clang-format off
 #define DECLARE_MESSAGE_MAP()                          \
 protected:                                             \
     static const AFX_MSGMAP* GetThisMessageMap();      \
@@ -100,6 +102,7 @@ protected:                                             \
     {message, 0, 0, AfxSig_lwl, static_cast<LRESULT (CWnd::*)(WPARAM, LPARAM)>(&ThisClass::memberFxn)},
 #define ON_COMMAND(id, memberFxn) \
     {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), AfxSig_vv, static_cast<void (CWnd::*)()>(&ThisClass::memberFxn)},
+// clang-format on
 #define ON_BN_CLICKED(id, memberFxn) ON_COMMAND(id, memberFxn)
 
 // A window object. Attaching it to a window (creation from a template, or DDX_Control)
@@ -166,7 +169,8 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 class CDataExchange {
 public:
     CDataExchange(CWnd* dialog, BOOL saveAndValidate)
-        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
+        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog)
+    {}
     BOOL m_bSaveAndValidate;
     CWnd* m_pDlgWnd;
     bool m_bFailed = false;  // a control could not be attached

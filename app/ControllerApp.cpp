@@ -2,7 +2,8 @@
 #include "ControllerDlg.h"
 #include "Globals.h"
 
-BOOL CControllerApp::InitInstance() {
+BOOL CControllerApp::InitInstance()
+{
     AfxEnableControlContainer();
     Enable3dControls();
 

@@ -50,9 +50,8 @@ const char powerHelp[] =
     "is truncated to 0.01 dBm and clamped to the module's range as the window clamps a\n"
     "typed power; a clamp is reported on standard error.\n";
 
-const char outputHelp[] =
-    "Usage: zorvane-ctl -p PORT output on|off [--json]\n"
-    "Switches the laser output and shows the module's answer.\n";
+const char outputHelp[] = "Usage: zorvane-ctl -p PORT output on|off [--json]\n"
+                          "Switches the laser output and shows the module's answer.\n";
 
 const char sweepHelp[] =
     "Usage: zorvane-ctl -p PORT sweep channel|power [--from X] [--to X] [--step X]\n"
@@ -75,7 +74,7 @@ struct CommandName {
 };
 
 const CommandName commandNames[] = {
-    {"ports", Command::Ports},     {"info", Command::Info},   {"channel", Command::Channel},
+    {"ports", Command::Ports},     {"info", Command::Info},     {"channel", Command::Channel},
     {"power", Command::Power},     {"output", Command::Output}, {"sweep", Command::Sweep},
     {"monitor", Command::Monitor},
 };
@@ -99,8 +98,7 @@ class Parser {
 public:
     Parser(const std::vector<std::string>& args, Options& options, std::string& error)
         : args_(args), o_(options), error_(error)
-    {
-    }
+    {}
 
     bool Run()
     {
@@ -174,8 +172,8 @@ private:
     {
         long long value;
         if (!ParseWhole(text, min, max, value))
-            return Fail(name + " takes a whole number of ms from " + std::to_string(min) +
-                        " to " + std::to_string(max) + ", not '" + text + "'");
+            return Fail(name + " takes a whole number of ms from " + std::to_string(min) + " to " +
+                        std::to_string(max) + ", not '" + text + "'");
         out = value;
         return true;
     }
@@ -253,11 +251,8 @@ private:
         case Command::Channel:
         case Command::Power:
         case Command::Output:
-        case Command::Sweep:
-            expected = 2;
-            break;
-        default:
-            break;
+        case Command::Sweep: expected = 2; break;
+        default: break;
         }
         if (words.size() < expected)
             return Fail(std::string(words[0]) + " needs a value (see zorvane-ctl " + words[0] +

@@ -10,13 +10,13 @@ struct Options {
     Command command = Command::None;
     bool help = false;
     bool json = false;
-    std::string port;          // -p: COM5, 5 or a device path
-    int64_t timeoutMs = 200;   // per try, as long as the window's start-up tick
-    double value = 0;          // channel N, power DBM; output: 1 on, 0 off
-    std::string valueText;     // as typed, for messages
+    std::string port;         // -p: COM5, 5 or a device path
+    int64_t timeoutMs = 200;  // per try, as long as the window's start-up tick
+    double value = 0;         // channel N, power DBM; output: 1 on, 0 off
+    std::string valueText;    // as typed, for messages
 
     // sweep
-    bool sweepPower = false;   // else channels
+    bool sweepPower = false;  // else channels
     bool hasFrom = false;
     bool hasTo = false;
     bool hasStep = false;
@@ -24,10 +24,10 @@ struct Options {
     double to = 0;
     double step = 0;
     int64_t dwellMs = 0;
-    long repeat = 1;           // 0: until Ctrl-C
+    long repeat = 1;  // 0: until Ctrl-C
 
     // monitor
-    int64_t durationMs = 0;    // 0: until Ctrl-C
+    int64_t durationMs = 0;  // 0: until Ctrl-C
 };
 
 // Fills options from the arguments after the program name. On a usage error returns

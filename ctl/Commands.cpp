@@ -66,8 +66,7 @@ public:
     Tool(const Options& options, Port& port, Clock& clock, std::ostream& out, std::ostream& err)
         : o_(options), port_(port), clock_(clock), out_(out), err_(err),
           exchange_(port, clock, options.timeoutMs)
-    {
-    }
+    {}
 
     ~Tool() { port_.Close(); }
 
@@ -104,7 +103,10 @@ private:
     }
 
     // Failures of the line and of the module, named after the port.
-    int PortFail(int code, const std::string& message) { return Fail(code, portName_ + ": " + message); }
+    int PortFail(int code, const std::string& message)
+    {
+        return Fail(code, portName_ + ": " + message);
+    }
 
     void Emit(const Fields& fields, bool block = false)
     {
@@ -154,8 +156,8 @@ private:
         Fields fields = ChannelFields(exchange_.Shown());
         Append(fields, PowerFields(exchange_.Shown()));
         Append(fields, OutputFields(state));
-        for (uint8_t limit : {CMD_CHANNEL_COUNT, CMD_POWER_MIN, CMD_POWER_MAX, CMD_FIRST_FREQ,
-                              CMD_GRID})
+        for (uint8_t limit :
+             {CMD_CHANNEL_COUNT, CMD_POWER_MIN, CMD_POWER_MAX, CMD_FIRST_FREQ, CMD_GRID})
             fields.push_back(LimitField(limit, state));
         Emit(fields, true);
         return EXIT_OK;
@@ -215,11 +217,12 @@ private:
         if (answer == value)
             return EXIT_OK;
         auto text = [code](uint16_t v) {
-            return code == CMD_POWER ? Dbm(v) + " dBm" : code == CMD_OUTPUT ? (v ? "on" : "off")
-                                                                             : std::to_string(v);
+            return code == CMD_POWER    ? Dbm(v) + " dBm"
+                   : code == CMD_OUTPUT ? (v ? "on" : "off")
+                                        : std::to_string(v);
         };
-        return PortFail(EXIT_REFUSED, "the module answered " + CodeName(code) + " " +
-                                          text(answer) + " to " + text(value));
+        return PortFail(EXIT_REFUSED, "the module answered " + CodeName(code) + " " + text(answer) +
+                                          " to " + text(value));
     }
 
     Fields AnswerFields(uint8_t code)
@@ -315,7 +318,8 @@ private:
     {
         if (bytes.empty())
             return;
-        Emit({Now(), {"invalid", "invalid", HexBytes(bytes.data(), bytes.size()), "", FieldKind::Text},
+        Emit({Now(),
+              {"invalid", "invalid", HexBytes(bytes.data(), bytes.size()), "", FieldKind::Text},
               {"reason", "", reason, "", FieldKind::Text}});
         bytes.clear();
     }
@@ -381,8 +385,9 @@ private:
                         frame.bytes[k] = parser.buffer[k];
                     unsigned before = shown.Shown(DisplayText::ActiveButton);
                     ApplyResponse(state, frame, shown);
-                    Fields fields = {Now(), {"frame", "", HexBytes(frame.bytes, FRAME_LENGTH), "",
-                                             FieldKind::Text}};
+                    Fields fields = {
+                        Now(),
+                        {"frame", "", HexBytes(frame.bytes, FRAME_LENGTH), "", FieldKind::Text}};
                     Append(fields, FrameFields(frame.bytes[2], state, shown,
                                                shown.Shown(DisplayText::ActiveButton) != before));
                     Emit(fields);

@@ -23,8 +23,8 @@ void ShownValues::SetText(DisplayText item, const char* value)
 
 std::string CodeName(uint8_t code)
 {
-    static const char* const names[] = {"channel",   "power",     "output",
-                                        "channel count", "power max", "power min",
+    static const char* const names[] = {"channel",         "power",     "output",
+                                        "channel count",   "power max", "power min",
                                         "first frequency", "grid"};
     if (code >= 1 && code <= 8)
         return names[code - 1];
@@ -45,8 +45,9 @@ int Exchange::ReadUntil(uint8_t until, std::string& error)
     while (state_.stage != until && state_.stage != STAGE_READY) {
         const uint8_t stage = state_.stage;
         const DeviceFrame* query = StartupQuery(stage);
-        int code = Ask(*query, CodeName(query->bytes[2]) + " query",
-                       [&] { return state_.stage != stage; }, error);
+        int code = Ask(
+            *query, CodeName(query->bytes[2]) + " query", [&] { return state_.stage != stage; },
+            error);
         if (code != EXIT_OK)
             return code;
     }
@@ -72,8 +73,8 @@ int Exchange::Set(uint8_t code, uint16_t value, std::string& error)
     }
     DisplayText item = ShownItem(code);
     unsigned before = shown_.Shown(item);
-    return Ask(frame, CodeName(code) + " setting", [&] { return shown_.Shown(item) != before; },
-               error);
+    return Ask(
+        frame, CodeName(code) + " setting", [&] { return shown_.Shown(item) != before; }, error);
 }
 
 int Exchange::Ask(const DeviceFrame& frame, const std::string& what,

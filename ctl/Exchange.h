@@ -13,9 +13,9 @@
 // Exit status of the tool.
 enum ExitCode {
     EXIT_OK = 0,
-    EXIT_USAGE = 2,     // usage or port error
-    EXIT_SILENT = 3,    // the module did not answer
-    EXIT_REFUSED = 4,   // the module refused a value, answered another one or has no range
+    EXIT_USAGE = 2,    // usage or port error
+    EXIT_SILENT = 3,   // the module did not answer
+    EXIT_REFUSED = 4,  // the module refused a value, answered another one or has no range
 };
 
 constexpr int MAX_TRIES = 3;

@@ -74,7 +74,10 @@ public:
     }
 
     // As Wine and DOS number them: COM1 is /dev/ttyS0.
-    std::string NumberedPath(int number) override { return "/dev/ttyS" + std::to_string(number - 1); }
+    std::string NumberedPath(int number) override
+    {
+        return "/dev/ttyS" + std::to_string(number - 1);
+    }
 
     bool Open(const std::string& path, std::string& error) override
     {

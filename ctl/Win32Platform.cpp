@@ -28,7 +28,8 @@ std::string SystemText(const char* what, DWORD code)
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                        FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = std::string(what) + ": " + (text ? text : "error " + std::to_string(code));
+    std::string message =
+        std::string(what) + ": " + (text ? text : "error " + std::to_string(code));
     LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == '.' || message.back() == ' '))

@@ -9,39 +9,53 @@ constexpr unsigned SEND_PAUSE_MS = 100;
 // The step timers, in id order, which is also the order of the buttons.
 constexpr unsigned STEP_TIMERS[] = {TIMER_CH_DOWN, TIMER_CH_UP, TIMER_PWR_DOWN, TIMER_PWR_UP};
 
-unsigned TimerOf(StepButton button) { return STEP_TIMERS[static_cast<unsigned>(button)]; }
+unsigned TimerOf(StepButton button)
+{
+    return STEP_TIMERS[static_cast<unsigned>(button)];
+}
 
 }  // namespace
 
 ChannelPowerControls::ChannelPowerControls(DeviceStateRecord& state, FrameSink& link,
                                            UiClock& clock)
-    : state(state), link(link), clock(clock) {}
+    : state(state), link(link), clock(clock)
+{}
 
-bool ChannelPowerControls::ControlsLive() const { return state.stage != STAGE_IDLE; }
+bool ChannelPowerControls::ControlsLive() const
+{
+    return state.stage != STAGE_IDLE;
+}
 
-bool ChannelPowerControls::CanSend() const { return ControlsLive() && state.portOpen; }
+bool ChannelPowerControls::CanSend() const
+{
+    return ControlsLive() && state.portOpen;
+}
 
-void ChannelPowerControls::SendChannel(uint8_t channel) {
+void ChannelPowerControls::SendChannel(uint8_t channel)
+{
     state.channel = channel;
     FillSetChannel(setChannelFrame, channel);
     link.Send(setChannelFrame);
 }
 
-void ChannelPowerControls::SendPower(uint16_t power) {
+void ChannelPowerControls::SendPower(uint16_t power)
+{
     state.power = power;
     FillSetPower(setPowerFrame, power);
     link.Send(setPowerFrame);
 }
 
 template <typename SendOne>
-void ChannelPowerControls::SendOutsideThePoll(SendOne send) {
+void ChannelPowerControls::SendOutsideThePoll(SendOne send)
+{
     clock.StopTimer(TIMER_POLL);
     send();
     clock.Pause(SEND_PAUSE_MS);
     clock.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
 }
 
-void ChannelPowerControls::PollTick(int channelSliderPos, int powerSliderPos) {
+void ChannelPowerControls::PollTick(int channelSliderPos, int powerSliderPos)
+{
     // The poll looks at the port only, not at the stage.
     const uint8_t channel = static_cast<uint8_t>(channelSliderPos);
     if (channel != state.channel && state.portOpen) {
@@ -55,7 +69,8 @@ void ChannelPowerControls::PollTick(int channelSliderPos, int powerSliderPos) {
     }
 }
 
-void ChannelPowerControls::Press(StepButton button) {
+void ChannelPowerControls::Press(StepButton button)
+{
     if (!ControlsLive())
         return;
     const unsigned own = TimerOf(button);
@@ -68,7 +83,8 @@ void ChannelPowerControls::Press(StepButton button) {
     clock.StartTimer(own, STEP_PERIOD_MS);
 }
 
-void ChannelPowerControls::Release() {
+void ChannelPowerControls::Release()
+{
     if (!ControlsLive())
         return;
     for (unsigned id : STEP_TIMERS)
@@ -77,7 +93,8 @@ void ChannelPowerControls::Release() {
     clock.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
 }
 
-bool ChannelPowerControls::StepTimerTick(unsigned timerId) {
+bool ChannelPowerControls::StepTimerTick(unsigned timerId)
+{
     if (timerId < TIMER_CH_DOWN || timerId > TIMER_PWR_UP)
         return false;
     const StepButton button = static_cast<StepButton>(timerId - TIMER_CH_DOWN);
@@ -86,40 +103,37 @@ bool ChannelPowerControls::StepTimerTick(unsigned timerId) {
     return true;
 }
 
-void ChannelPowerControls::Step(StepButton button) {
+void ChannelPowerControls::Step(StepButton button)
+{
     if (!CanSend())
         return;
     const unsigned step = StepSize(button, holdCount);
     switch (button) {
-    case StepButton::ChannelDown:
-        SendChannel(ChannelDown(state.channel, step));
-        break;
+    case StepButton::ChannelDown: SendChannel(ChannelDown(state.channel, step)); break;
     case StepButton::ChannelUp:
         SendChannel(ChannelUp(state.channel, step, state.channelCount));
         break;
-    case StepButton::PowerDown:
-        SendPower(PowerDown(state.power, step, state.powerMin));
-        break;
-    case StepButton::PowerUp:
-        SendPower(PowerUp(state.power, step, state.powerMax));
-        break;
+    case StepButton::PowerDown: SendPower(PowerDown(state.power, step, state.powerMin)); break;
+    case StepButton::PowerUp: SendPower(PowerUp(state.power, step, state.powerMax)); break;
     }
 }
 
-void ChannelPowerControls::SetChannel(const char* text) {
+void ChannelPowerControls::SetChannel(const char* text)
+{
     if (!CanSend() || !text || !*text)
         return;
     SendOutsideThePoll([&] { SendChannel(ChannelFromText(text, state.channelCount)); });
 }
 
-void ChannelPowerControls::SetPower(const char* text) {
+void ChannelPowerControls::SetPower(const char* text)
+{
     if (!CanSend() || !text || !*text)
         return;
-    SendOutsideThePoll(
-        [&] { SendPower(PowerFromText(text, state.powerMin, state.powerMax)); });
+    SendOutsideThePoll([&] { SendPower(PowerFromText(text, state.powerMin, state.powerMax)); });
 }
 
-void ChannelPowerControls::ToggleOutput() {
+void ChannelPowerControls::ToggleOutput()
+{
     if (!CanSend())
         return;
     SendOutsideThePoll([&] {

@@ -3,42 +3,43 @@
 #include "ResponseParser.h"
 
 BEGIN_MESSAGE_MAP(CControllerDlg, CDialog)
-    ON_WM_PAINT()
-    ON_WM_QUERYDRAGICON()
-    ON_BN_CLICKED(IDC_OPENPORT, OnOpenPort)
-    ON_WM_TIMER()
-    ON_MESSAGE(WM_LINK_RXCHAR, OnLinkRxChar)
-    ON_BN_CLICKED(IDC_SET_CHANNEL, OnSetChannel)
-    ON_BN_CLICKED(IDC_SET_POWER, OnSetPower)
-    ON_BN_CLICKED(IDC_ACTIVE, OnActive)
-    ON_BN_CLICKED(IDC_CHANNEL_DOWN, OnChannelDown)
-    ON_BN_CLICKED(IDC_CHANNEL_UP, OnChannelUp)
-    ON_BN_CLICKED(IDC_POWER_UP, OnPowerUp)
-    ON_BN_CLICKED(IDC_POWER_DOWN, OnPowerDown)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(IDC_OPENPORT, OnOpenPort)
+ON_WM_TIMER()
+ON_MESSAGE(WM_LINK_RXCHAR, OnLinkRxChar)
+ON_BN_CLICKED(IDC_SET_CHANNEL, OnSetChannel)
+ON_BN_CLICKED(IDC_SET_POWER, OnSetPower)
+ON_BN_CLICKED(IDC_ACTIVE, OnActive)
+ON_BN_CLICKED(IDC_CHANNEL_DOWN, OnChannelDown)
+ON_BN_CLICKED(IDC_CHANNEL_UP, OnChannelUp)
+ON_BN_CLICKED(IDC_POWER_UP, OnPowerUp)
+ON_BN_CLICKED(IDC_POWER_DOWN, OnPowerDown)
 END_MESSAGE_MAP()
 
-int CentredIconOffset(int clientExtent, int iconExtent) {
+int CentredIconOffset(int clientExtent, int iconExtent)
+{
     return (clientExtent - iconExtent + 1) / 2;
 }
 
 CControllerDlg::CControllerDlg(CWnd* pParent) : CControllerDlg(nullptr, pParent) {}
 
 CControllerDlg::CControllerDlg(const WindowServices& services, CWnd* pParent)
-    : CControllerDlg(&services, pParent) {}
+    : CControllerDlg(&services, pParent)
+{}
 
 CControllerDlg::CControllerDlg(const WindowServices* services, CWnd* pParent)
-    : CDialog(IDD_CONTROLLER_DIALOG, pParent),
-      m_programLink(*this),
-      m_windowClock(*this),
-      m_services(services ? *services
-                          : WindowServices{DeviceState, m_programLink, m_machinePorts,
-                                           m_windowClock}),
-      m_panel(m_services, *this),
-      m_controls(m_services.state, m_services.link, m_services.clock) {
+    : CDialog(IDD_CONTROLLER_DIALOG, pParent), m_programLink(*this), m_windowClock(*this),
+      m_services(services
+                     ? *services
+                     : WindowServices{DeviceState, m_programLink, m_machinePorts, m_windowClock}),
+      m_panel(m_services, *this), m_controls(m_services.state, m_services.link, m_services.clock)
+{
     m_hIcon = AfxGetApp()->LoadIcon(IDI_MAIN);
 }
 
-void CControllerDlg::DoDataExchange(CDataExchange* pDX) {
+void CControllerDlg::DoDataExchange(CDataExchange* pDX)
+{
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_POWER_LABEL, m_powerLabel);
     DDX_Control(pDX, IDC_CHANNEL_LABEL, m_channelLabel);
@@ -60,7 +61,8 @@ void CControllerDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_PORTLIST, m_portList);
 }
 
-BOOL CControllerDlg::OnInitDialog() {
+BOOL CControllerDlg::OnInitDialog()
+{
     CDialog::OnInitDialog();
 
     SetIcon(m_hIcon, TRUE);
@@ -80,7 +82,8 @@ BOOL CControllerDlg::OnInitDialog() {
     return TRUE;  // the system focuses the first control in tab order
 }
 
-void CControllerDlg::OnPaint() {
+void CControllerDlg::OnPaint()
+{
     if (!IsIconic()) {
         Default();
         return;
@@ -95,22 +98,31 @@ void CControllerDlg::OnPaint() {
                 CentredIconOffset(rect.bottom - rect.top, cyIcon), m_hIcon);
 }
 
-HCURSOR CControllerDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+HCURSOR CControllerDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
 
-LRESULT CControllerDlg::OnLinkRxChar(WPARAM wParam, LPARAM lParam) {
+LRESULT CControllerDlg::OnLinkRxChar(WPARAM wParam, LPARAM lParam)
+{
     return FeedResponseByte(ResponseParser, m_services.state, *this,
                             static_cast<uint8_t>(wParam & 0xFF), static_cast<long>(lParam));
 }
 
-void CControllerDlg::OnOpenPort() { m_panel.OpenPortClicked(); }
+void CControllerDlg::OnOpenPort()
+{
+    m_panel.OpenPortClicked();
+}
 
-LRESULT CControllerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CControllerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (message == WM_DEVICECHANGE)
         m_panel.DeviceChanged();
     return CDialog::DefWindowProc(message, wParam, lParam);
 }
 
-void CControllerDlg::OnTimer(UINT_PTR nIDEvent) {
+void CControllerDlg::OnTimer(UINT_PTR nIDEvent)
+{
     if (nIDEvent == TIMER_POLL)
         m_controls.PollTick(m_channelSlider.GetPos(), m_powerSlider.GetPos());
     else if (nIDEvent == TIMER_STARTUP)
@@ -120,7 +132,8 @@ void CControllerDlg::OnTimer(UINT_PTR nIDEvent) {
     Default();
 }
 
-BOOL CControllerDlg::PreTranslateMessage(MSG* pMsg) {
+BOOL CControllerDlg::PreTranslateMessage(MSG* pMsg)
+{
     switch (pMsg->message) {
     case WM_LBUTTONDOWN: {
         // A press on a step button starts its hold; the button still gets the press.
@@ -158,30 +171,48 @@ BOOL CControllerDlg::PreTranslateMessage(MSG* pMsg) {
     return CDialog::PreTranslateMessage(pMsg);
 }
 
-void CControllerDlg::OnSetChannel() {
+void CControllerDlg::OnSetChannel()
+{
     GetDlgItemText(IDC_CHANNEL_EDIT, displayText);
     m_controls.SetChannel(displayText);
 }
 
-void CControllerDlg::OnSetPower() {
+void CControllerDlg::OnSetPower()
+{
     GetDlgItemText(IDC_POWER_EDIT, displayText);
     m_controls.SetPower(displayText);
 }
 
-void CControllerDlg::OnActive() { m_controls.ToggleOutput(); }
+void CControllerDlg::OnActive()
+{
+    m_controls.ToggleOutput();
+}
 
-void CControllerDlg::OnChannelDown() { m_controls.Step(StepButton::ChannelDown); }
+void CControllerDlg::OnChannelDown()
+{
+    m_controls.Step(StepButton::ChannelDown);
+}
 
-void CControllerDlg::OnChannelUp() { m_controls.Step(StepButton::ChannelUp); }
+void CControllerDlg::OnChannelUp()
+{
+    m_controls.Step(StepButton::ChannelUp);
+}
 
-void CControllerDlg::OnPowerDown() { m_controls.Step(StepButton::PowerDown); }
+void CControllerDlg::OnPowerDown()
+{
+    m_controls.Step(StepButton::PowerDown);
+}
 
-void CControllerDlg::OnPowerUp() { m_controls.Step(StepButton::PowerUp); }
+void CControllerDlg::OnPowerUp()
+{
+    m_controls.Step(StepButton::PowerUp);
+}
 
 namespace {
 
 // The control that shows each text of a response.
-int ControlOf(DisplayText item) {
+int ControlOf(DisplayText item)
+{
     switch (item) {
     case DisplayText::ChannelEdit: return IDC_CHANNEL_EDIT;
     case DisplayText::Frequency: return IDC_FREQUENCY;
@@ -197,7 +228,8 @@ int ControlOf(DisplayText item) {
 
 }  // namespace
 
-void CControllerDlg::SetText(DisplayText item, const char* text) {
+void CControllerDlg::SetText(DisplayText item, const char* text)
+{
     displayText = text;
     if (item == DisplayText::ActiveButton)
         m_activeButton.SetWindowText(displayText);  // the caption, through its wrapper
@@ -205,25 +237,43 @@ void CControllerDlg::SetText(DisplayText item, const char* text) {
         SetDlgItemText(ControlOf(item), displayText);
 }
 
-CSliderCtrl& CControllerDlg::SliderOf(Slider slider) {
+CSliderCtrl& CControllerDlg::SliderOf(Slider slider)
+{
     return slider == Slider::Channel ? m_channelSlider : m_powerSlider;
 }
 
-void CControllerDlg::SetSliderPos(Slider slider, int pos) { SliderOf(slider).SetPos(pos); }
+void CControllerDlg::SetSliderPos(Slider slider, int pos)
+{
+    SliderOf(slider).SetPos(pos);
+}
 
-void CControllerDlg::SetSliderRange(Slider slider, int min, int max) {
+void CControllerDlg::SetSliderRange(Slider slider, int min, int max)
+{
     SliderOf(slider).SetRange(min, max, FALSE);
 }
 
-void CControllerDlg::ClearSliderTicks(Slider slider) { SliderOf(slider).ClearTics(TRUE); }
+void CControllerDlg::ClearSliderTicks(Slider slider)
+{
+    SliderOf(slider).ClearTics(TRUE);
+}
 
-void CControllerDlg::AddSliderTick(Slider slider, int pos) { SliderOf(slider).SetTic(pos); }
+void CControllerDlg::AddSliderTick(Slider slider, int pos)
+{
+    SliderOf(slider).SetTic(pos);
+}
 
-void CControllerDlg::StartupFinished() { m_panel.StartupFinished(); }
+void CControllerDlg::StartupFinished()
+{
+    m_panel.StartupFinished();
+}
 
-void CControllerDlg::ClearPorts() { m_portList.ResetContent(); }
+void CControllerDlg::ClearPorts()
+{
+    m_portList.ResetContent();
+}
 
-void CControllerDlg::AddPort(int index, const char* text) {
+void CControllerDlg::AddPort(int index, const char* text)
+{
     COMBOBOXEXITEMA item = {};
     item.mask = CBEIF_TEXT;
     item.iItem = index;
@@ -231,11 +281,18 @@ void CControllerDlg::AddPort(int index, const char* text) {
     m_portList.InsertItem(&item);
 }
 
-void CControllerDlg::SelectPort(int index) { m_portList.SetCurSel(index); }
+void CControllerDlg::SelectPort(int index)
+{
+    m_portList.SetCurSel(index);
+}
 
-int CControllerDlg::SelectedPort() { return m_portList.GetCurSel(); }
+int CControllerDlg::SelectedPort()
+{
+    return m_portList.GetCurSel();
+}
 
-void CControllerDlg::ShowPortOpen(bool open) {
+void CControllerDlg::ShowPortOpen(bool open)
+{
     m_openPortButton.SetWindowText(open ? "ClosePort" : "OpenPort");
     m_portList.EnableWindow(open ? FALSE : TRUE);
 }

@@ -2,12 +2,13 @@
 #include <cstring>
 
 BEGIN_MESSAGE_MAP(CNumericEdit, CEdit)
-    ON_WM_CHAR()
+ON_WM_CHAR()
 END_MESSAGE_MAP()
 
 // A character either goes on to the edit control unchanged or is dropped silently. The
 // point and the minus sign depend on the whole text as it stands before the keystroke.
-void CNumericEdit::OnChar(UINT nChar, UINT, UINT) {
+void CNumericEdit::OnChar(UINT nChar, UINT, UINT)
+{
     bool pass;
     if (nChar == '.') {
         CString text;

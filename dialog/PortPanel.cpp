@@ -29,9 +29,11 @@ private:
 
 PortPanel::PortPanel(const WindowServices& services, PanelView& view)
     : state(services.state), link(services.link), ports(services.ports), clock(services.clock),
-      view(view) {}
+      view(view)
+{}
 
-void PortPanel::RebuildPortList() {
+void PortPanel::RebuildPortList()
+{
     view.ClearPorts();
     table.count = 0;
     state.stage = STAGE_IDLE;
@@ -51,7 +53,8 @@ void PortPanel::RebuildPortList() {
         view.SelectPort(0);
 }
 
-void PortPanel::OpenPortClicked() {
+void PortPanel::OpenPortClicked()
+{
     if (running)
         return;
     {
@@ -61,13 +64,15 @@ void PortPanel::OpenPortClicked() {
     RunPendingDeviceChanges();
 }
 
-void PortPanel::DeviceChanged() {
+void PortPanel::DeviceChanged()
+{
     deviceChangePending = true;
     if (!running)
         RunPendingDeviceChanges();
 }
 
-void PortPanel::RunPendingDeviceChanges() {
+void PortPanel::RunPendingDeviceChanges()
+{
     while (deviceChangePending) {
         deviceChangePending = false;
         PanelRun run(running);
@@ -75,7 +80,8 @@ void PortPanel::RunPendingDeviceChanges() {
     }
 }
 
-void PortPanel::ToggleOpen() {
+void PortPanel::ToggleOpen()
+{
     if (table.count == 0)
         return;
 
@@ -97,7 +103,8 @@ void PortPanel::ToggleOpen() {
     ShowClosed();
 }
 
-void PortPanel::Recover() {
+void PortPanel::Recover()
+{
     clock.Pause(SETTLE_MS);
     if (!state.portOpen) {
         clock.Pause(SETTLE_MS);
@@ -117,7 +124,8 @@ void PortPanel::Recover() {
     ShowClosed();
 }
 
-bool PortPanel::OpenAndStart() {
+bool PortPanel::OpenAndStart()
+{
     if (!link.Open(state.openPort))
         return false;
     link.Start();
@@ -125,24 +133,28 @@ bool PortPanel::OpenAndStart() {
     return true;
 }
 
-void PortPanel::ShowClosed() {
+void PortPanel::ShowClosed()
+{
     RebuildPortList();
     view.ShowPortOpen(false);
 }
 
-void PortPanel::StopAllTimers() {
+void PortPanel::StopAllTimers()
+{
     for (unsigned id = TIMER_POLL; id <= TIMER_STARTUP; ++id)
         clock.StopTimer(id);
 }
 
-void PortPanel::StartupTick() {
+void PortPanel::StartupTick()
+{
     if (!state.portOpen)
         return;
     if (const DeviceFrame* query = StartupQuery(state.stage))
         link.Send(*query);
 }
 
-void PortPanel::StartupFinished() {
+void PortPanel::StartupFinished()
+{
     clock.StopTimer(TIMER_STARTUP);
     clock.StartTimer(TIMER_POLL, POLL_PERIOD_MS);
 }

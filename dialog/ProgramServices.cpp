@@ -1,31 +1,51 @@
 #include "ProgramServices.h"
 #include "Globals.h"
 
-bool ProgramLink::Open(uint8_t port) {
+bool ProgramLink::Open(uint8_t port)
+{
     // 9600 baud, no parity, 8 data bits, one stop bit; received characters; a 512-byte
     // write buffer; time-outs of 1000 s.
     return theLink.Open(&owner, port, 9600, 'N', 8, 0, EV_RXCHAR, 512, 1000, 1000, 1000, 1000,
                         1000) != 0;
 }
 
-void ProgramLink::Start() { theLink.Start(); }
+void ProgramLink::Start()
+{
+    theLink.Start();
+}
 
-void ProgramLink::Stop() { theLink.Stop(); }
+void ProgramLink::Stop()
+{
+    theLink.Stop();
+}
 
-void ProgramLink::Send(const DeviceFrame& frame) { theLink.Send(frame.bytes, FRAME_LENGTH); }
+void ProgramLink::Send(const DeviceFrame& frame)
+{
+    theLink.Send(frame.bytes, FRAME_LENGTH);
+}
 
-bool MachinePorts::Present(int port) {
+bool MachinePorts::Present(int port)
+{
     portPathText.Format("\\\\.\\COM%d", port);
-    HANDLE probe = ::CreateFileA(portPathText, 0, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE probe =
+        ::CreateFileA(portPathText, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE)
         return false;
     ::CloseHandle(probe);
     return true;
 }
 
-void WindowClock::StartTimer(unsigned id, unsigned periodMs) { window.SetTimer(id, periodMs); }
+void WindowClock::StartTimer(unsigned id, unsigned periodMs)
+{
+    window.SetTimer(id, periodMs);
+}
 
-void WindowClock::StopTimer(unsigned id) { window.KillTimer(id); }
+void WindowClock::StopTimer(unsigned id)
+{
+    window.KillTimer(id);
+}
 
-void WindowClock::Pause(unsigned ms) { ::Sleep(ms); }
+void WindowClock::Pause(unsigned ms)
+{
+    ::Sleep(ms);
+}

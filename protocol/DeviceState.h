@@ -17,13 +17,13 @@ enum StartupStage : uint8_t {
 struct DeviceStateRecord {
     uint8_t channel = 1;
     uint8_t channelCount = 0;
-    uint16_t power = 0;           // 0.01 dBm
-    uint16_t powerMax = 0;        // 0.01 dBm
-    uint16_t powerMin = 0;        // 0.01 dBm
+    uint16_t power = 0;               // 0.01 dBm
+    uint16_t powerMax = 0;            // 0.01 dBm
+    uint16_t powerMin = 0;            // 0.01 dBm
     int32_t firstFrequency = 191250;  // GHz
-    int16_t grid = 0;             // GHz
-    int32_t frequency = 0;        // GHz
-    double wavelength = 0.0;      // nm
+    int16_t grid = 0;                 // GHz
+    int32_t frequency = 0;            // GHz
+    double wavelength = 0.0;          // nm
     char ituLabel[4] = {0, 0, 0, 0};
     uint8_t outputOn = 0;
     uint8_t portOpen = 0;

@@ -83,33 +83,18 @@ void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& 
 {
     const uint8_t code = frame.bytes[2];
     switch (code) {
-    case CMD_CHANNEL:
-        ApplyChannel(state, frame.bytes[4], display);
-        break;
-    case CMD_POWER:
-        ApplyPower(state, Data16(frame), display);
-        break;
+    case CMD_CHANNEL: ApplyChannel(state, frame.bytes[4], display); break;
+    case CMD_POWER: ApplyPower(state, Data16(frame), display); break;
     case CMD_OUTPUT:
         if (!ApplyOutput(state, frame.bytes[3], frame.bytes[4], display))
             return;
         break;
-    case CMD_CHANNEL_COUNT:
-        state.channelCount = frame.bytes[4];
-        break;
-    case CMD_POWER_MAX:
-        state.powerMax = Data16(frame);
-        break;
-    case CMD_POWER_MIN:
-        state.powerMin = Data16(frame);
-        break;
-    case CMD_FIRST_FREQ:
-        state.firstFrequency = 180000 + Data16(frame);
-        break;
-    case CMD_GRID:
-        ApplyGrid(state, Data16(frame), display);
-        break;
-    default:
-        return;
+    case CMD_CHANNEL_COUNT: state.channelCount = frame.bytes[4]; break;
+    case CMD_POWER_MAX: state.powerMax = Data16(frame); break;
+    case CMD_POWER_MIN: state.powerMin = Data16(frame); break;
+    case CMD_FIRST_FREQ: state.firstFrequency = 180000 + Data16(frame); break;
+    case CMD_GRID: ApplyGrid(state, Data16(frame), display); break;
+    default: return;
     }
 
     // Answers that arrive out of turn, or again after the stage moved on, leave it alone.

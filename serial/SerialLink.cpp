@@ -22,12 +22,14 @@ const int READ_FAILED = -2;
 // has ended, and the worker ends with a wait pending.
 DWORD occurredEvents;
 
-bool IsSignalled(HANDLE event) {
+bool IsSignalled(HANDLE event)
+{
     return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
 // Wine's ntdll has exports of its own.
-bool RunningUnderWine() {
+bool RunningUnderWine()
+{
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
@@ -36,7 +38,8 @@ bool RunningUnderWine() {
 
 decltype(&CreateEventA) CSerialLink::createEvent = CreateEventA;
 
-BYTE ParityFromLetter(char letter) {
+BYTE ParityFromLetter(char letter)
+{
     switch (letter) {
     case 'E': return EVENPARITY;
     case 'O': return ODDPARITY;
@@ -46,7 +49,8 @@ BYTE ParityFromLetter(char letter) {
     }
 }
 
-BYTE StopBitsFromCode(int code) {
+BYTE StopBitsFromCode(int code)
+{
     switch (code) {
     case 1: return ONE5STOPBITS;
     case 2: return TWOSTOPBITS;
@@ -55,27 +59,31 @@ BYTE StopBitsFromCode(int code) {
 }
 
 CSerialLink::CSerialLink()
-    : lock{}, lockReady(false), workerEnded(nullptr), shutdownEvent(nullptr),
-      portHandle(nullptr), writeEvent(nullptr), events{}, overlapped{}, timeouts{}, dcb{},
-      ownerWindow(nullptr), portNumber(0), writeBuffer(nullptr), eventMask(0),
-      writeBufferSize(0), writeLength(1), ioOverlapped{}, waitByReading(RunningUnderWine()),
-      arrivedByte(0) {}
+    : lock{}, lockReady(false), workerEnded(nullptr), shutdownEvent(nullptr), portHandle(nullptr),
+      writeEvent(nullptr), events{}, overlapped{}, timeouts{}, dcb{}, ownerWindow(nullptr),
+      portNumber(0), writeBuffer(nullptr), eventMask(0), writeBufferSize(0),
+      writeLength(1), ioOverlapped{}, waitByReading(RunningUnderWine()), arrivedByte(0)
+{}
 
-CSerialLink::~CSerialLink() {
+CSerialLink::~CSerialLink()
+{
     WaitForWorker();
-    if (portHandle) CloseHandle(portHandle);
-    for (HANDLE event : {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent,
-                         workerEnded}) {
-        if (event) CloseHandle(event);
+    if (portHandle)
+        CloseHandle(portHandle);
+    for (HANDLE event :
+         {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent, workerEnded}) {
+        if (event)
+            CloseHandle(event);
     }
     delete[] writeBuffer;
-    if (lockReady) DeleteCriticalSection(&lock);
+    if (lockReady)
+        DeleteCriticalSection(&lock);
 }
 
-int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dataBits,
-                      int stopBits, DWORD mask, UINT bufferSize, UINT readInterval,
-                      UINT readMultiplier, UINT readConstant, UINT writeMultiplier,
-                      UINT writeConstant) {
+int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dataBits, int stopBits,
+                      DWORD mask, UINT bufferSize, UINT readInterval, UINT readMultiplier,
+                      UINT readConstant, UINT writeMultiplier, UINT writeConstant)
+{
     // Callers stop the link first; this only makes sure no worker outlives the old port.
     WaitForWorker();
 
@@ -86,7 +94,8 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
             *event = createEvent(nullptr, TRUE, FALSE, nullptr);
         }
     }
-    if (!workerEnded) workerEnded = createEvent(nullptr, TRUE, TRUE, nullptr);
+    if (!workerEnded)
+        workerEnded = createEvent(nullptr, TRUE, TRUE, nullptr);
     events[0] = shutdownEvent;
     events[1] = overlapped.hEvent;
     events[2] = writeEvent;
@@ -150,7 +159,8 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
         dcb.Parity = paritySetting;
         dcb.ByteSize = static_cast<BYTE>(dataBits);
         dcb.StopBits = stopBitsSetting;
-        if (!SetCommState(portHandle, &dcb)) ReportError("SetCommState()");
+        if (!SetCommState(portHandle, &dcb))
+            ReportError("SetCommState()");
     }();
 
     PurgeComm(portHandle, PURGE_ALL);
@@ -158,28 +168,35 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
     return 1;
 }
 
-BOOL CSerialLink::Start() {
-    if (!EventsExist()) return FALSE;
+BOOL CSerialLink::Start()
+{
+    if (!EventsExist())
+        return FALSE;
     // Lowered before the thread exists, so that a Stop straight after Start waits for it.
     ResetEvent(workerEnded);
-    if (AfxBeginThread(WorkerProc, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr)) return TRUE;
+    if (AfxBeginThread(WorkerProc, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr))
+        return TRUE;
     SetEvent(workerEnded);
     return FALSE;
 }
 
-void CSerialLink::Stop() {
+void CSerialLink::Stop()
+{
     WaitForWorker();
     if (portHandle) {
         CloseHandle(portHandle);
         portHandle = nullptr;
     }
     for (HANDLE event : {shutdownEvent, overlapped.hEvent, writeEvent, ioOverlapped.hEvent}) {
-        if (event) ResetEvent(event);
+        if (event)
+            ResetEvent(event);
     }
 }
 
-void CSerialLink::WaitForWorker() {
-    if (!workerEnded || IsSignalled(workerEnded)) return;
+void CSerialLink::WaitForWorker()
+{
+    if (!workerEnded || IsSignalled(workerEnded))
+        return;
     SetEvent(shutdownEvent);
     // The worker may be waiting in SendMessageA for this thread: its message is handled by
     // any peek. Posted messages of the owner window are handled as usual; others stay queued.
@@ -195,11 +212,13 @@ void CSerialLink::WaitForWorker() {
              WAIT_OBJECT_0);
 }
 
-bool CSerialLink::EventsExist() const {
+bool CSerialLink::EventsExist() const
+{
     return shutdownEvent && overlapped.hEvent && writeEvent && ioOverlapped.hEvent && workerEnded;
 }
 
-BOOL CSerialLink::Send(const void* bytes, int length) {
+BOOL CSerialLink::Send(const void* bytes, int length)
+{
     if (length < 0 || static_cast<DWORD>(length) > writeBufferSize || (!bytes && length > 0) ||
         !writeEvent) {
         return FALSE;
@@ -212,7 +231,8 @@ BOOL CSerialLink::Send(const void* bytes, int length) {
     return SetEvent(writeEvent);
 }
 
-void CSerialLink::ReportError(const char* operation) {
+void CSerialLink::ReportError(const char* operation)
+{
     const DWORD code = GetLastError();
     char* systemText = nullptr;
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
@@ -235,15 +255,18 @@ void CSerialLink::ReportError(const char* operation) {
     LocalFree(systemText);
 }
 
-void CSerialLink::Notify(UINT message, WPARAM wParam) {
+void CSerialLink::Notify(UINT message, WPARAM wParam)
+{
     if (IsWindow(ownerWindow)) {
         SendMessageA(ownerWindow, message, wParam, static_cast<LPARAM>(portNumber));
     }
 }
 
-UINT CSerialLink::WorkerProc(LPVOID param) {
+UINT CSerialLink::WorkerProc(LPVOID param)
+{
     CSerialLink* link = static_cast<CSerialLink*>(param);
-    if (link->portHandle) PurgeComm(link->portHandle, PURGE_ALL);
+    if (link->portHandle)
+        PurgeComm(link->portHandle, PURGE_ALL);
 
     // The waiting read needs read time-outs of its own: return what is queued, else wait for
     // one byte. The write time-outs stay as Open set them. A port that refuses them is
@@ -267,7 +290,8 @@ UINT CSerialLink::WorkerProc(LPVOID param) {
 
         switch (WaitForMultipleObjects(3, link->events, FALSE, INFINITE)) {
         case WAIT_OBJECT_0:
-            if (byteWait == READING) link->EndByteRead(true);
+            if (byteWait == READING)
+                link->EndByteRead(true);
             // The link may be gone once this is signalled: nothing of it is touched after.
             SetEvent(link->workerEnded);
             AfxEndThread(WORKER_EXIT_CODE, TRUE);
@@ -278,7 +302,8 @@ UINT CSerialLink::WorkerProc(LPVOID param) {
             } else if (const int got = link->EndByteRead(false); got != READ_FAILED) {
                 byteWait = IDLE;
                 // A read that brought nothing is no port event.
-                if (got != NO_BYTE) link->OnPortEvent(got);
+                if (got != NO_BYTE)
+                    link->OnPortEvent(got);
             } else {
                 byteWait = FAILED;
             }
@@ -296,20 +321,22 @@ UINT CSerialLink::WorkerProc(LPVOID param) {
                 }
             }
             link->WriteBytes();
-            if (byteWait == FAILED) byteWait = IDLE;
+            if (byteWait == FAILED)
+                byteWait = IDLE;
             break;
-        default:
-            break;
+        default: break;
         }
     }
 }
 
-void CSerialLink::StartCommEventWait() {
+void CSerialLink::StartCommEventWait()
+{
     // Done at once with nothing queued: start another.
     while (WaitCommEvent(portHandle, &occurredEvents, &overlapped)) {
         DWORD errors = 0;
         COMSTAT status{};
-        if (ClearCommError(portHandle, &errors, &status) && status.cbInQue > 0) return;
+        if (ClearCommError(portHandle, &errors, &status) && status.cbInQue > 0)
+            return;
     }
     // 87: the wait started earlier is still pending, and serves as well.
     const DWORD code = GetLastError();
@@ -321,7 +348,8 @@ void CSerialLink::StartCommEventWait() {
 // Starts the one-byte read that waits for the next received byte; its end signals
 // overlapped.hEvent. True when it is under way (or already done); a failure is reported
 // and leaves the event unsignalled.
-bool CSerialLink::StartByteRead() {
+bool CSerialLink::StartByteRead()
+{
     EnterCriticalSection(&lock);
     DWORD count = 0;
     const bool started = ReadFile(portHandle, &arrivedByte, 1, &count, &overlapped) ||
@@ -341,34 +369,47 @@ bool CSerialLink::StartByteRead() {
 // comm-event wait, a failed end is not reported: it is what a line that went away while
 // idle looks like (under Wine a pty whose other end closed), and the next write reports
 // a line that is really gone.
-int CSerialLink::EndByteRead(bool cancel) {
-    if (cancel) CancelIoEx(portHandle, &overlapped);
+int CSerialLink::EndByteRead(bool cancel)
+{
+    if (cancel)
+        CancelIoEx(portHandle, &overlapped);
     DWORD count = 0;
     if (GetOverlappedResult(portHandle, &overlapped, &count, TRUE)) {
         return count == 1 ? arrivedByte : NO_BYTE;
     }
     const DWORD code = GetLastError();
-    if (code == ERROR_TIMEOUT || code == ERROR_OPERATION_ABORTED) return NO_BYTE;
+    if (code == ERROR_TIMEOUT || code == ERROR_OPERATION_ABORTED)
+        return NO_BYTE;
     ResetEvent(overlapped.hEvent);
     return READ_FAILED;
 }
 
 // Acts on the events enabled at Open, not on the ones that occurred. A byte that the
 // waiting read brought comes first.
-void CSerialLink::OnPortEvent(int arrived) {
-    if (arrived != NO_BYTE) Notify(WM_LINK_RXCHAR, static_cast<WPARAM>(arrived));
+void CSerialLink::OnPortEvent(int arrived)
+{
+    if (arrived != NO_BYTE)
+        Notify(WM_LINK_RXCHAR, static_cast<WPARAM>(arrived));
     DWORD enabled = 0;
     GetCommMask(portHandle, &enabled);
-    if (enabled & EV_RXCHAR) ReceiveBytes();
-    if (enabled & EV_CTS) Notify(WM_LINK_CTS, 0);
-    if (enabled & EV_RXFLAG) Notify(WM_LINK_RXFLAG, 0);
-    if (enabled & EV_BREAK) Notify(WM_LINK_BREAK, 0);
-    if (enabled & EV_ERR) Notify(WM_LINK_ERR, 0);
-    if (enabled & EV_RING) Notify(WM_LINK_RING, 0);
+    if (enabled & EV_RXCHAR)
+        ReceiveBytes();
+    if (enabled & EV_CTS)
+        Notify(WM_LINK_CTS, 0);
+    if (enabled & EV_RXFLAG)
+        Notify(WM_LINK_RXFLAG, 0);
+    if (enabled & EV_BREAK)
+        Notify(WM_LINK_BREAK, 0);
+    if (enabled & EV_ERR)
+        Notify(WM_LINK_ERR, 0);
+    if (enabled & EV_RING)
+        Notify(WM_LINK_RING, 0);
 }
 
-void CSerialLink::ReceiveBytes() {
-    if (IsSignalled(shutdownEvent)) return;
+void CSerialLink::ReceiveBytes()
+{
+    if (IsSignalled(shutdownEvent))
+        return;
     do {
         DWORD errors = 0;
         COMSTAT status{};
@@ -376,7 +417,8 @@ void CSerialLink::ReceiveBytes() {
         const BOOL known = ClearCommError(portHandle, &errors, &status);
         LeaveCriticalSection(&lock);
         // Without a fresh count there is nothing safe to read: wait for the next event.
-        if (!known || status.cbInQue == 0) return;
+        if (!known || status.cbInQue == 0)
+            return;
 
         BYTE byte = 0;
         DWORD count = 0;
@@ -399,7 +441,8 @@ void CSerialLink::ReceiveBytes() {
     } while (!IsSignalled(shutdownEvent));
 }
 
-void CSerialLink::WriteBytes() {
+void CSerialLink::WriteBytes()
+{
     std::vector<BYTE> frame;
     {
         std::lock_guard<std::mutex> hold(slotLock);
@@ -427,5 +470,6 @@ void CSerialLink::WriteBytes() {
     written = 0;
     const BOOL done = GetOverlappedResult(portHandle, &ioOverlapped, &written, TRUE);
     LeaveCriticalSection(&lock);
-    if (!done) ReportError("GetOverlappedResults() in WriteFile()");
+    if (!done)
+        ReportError("GetOverlappedResults() in WriteFile()");
 }

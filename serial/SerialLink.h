@@ -61,28 +61,28 @@ private:
 
     static decltype(&CreateEventA) createEvent;  // CreateEventA, unless a test says otherwise
 
-    CRITICAL_SECTION lock;           // port I/O of Open and of the worker
-    bool lockReady;                  // lock is initialised (by the first Open)
-    HANDLE workerEnded;              // signalled while no worker runs
+    CRITICAL_SECTION lock;  // port I/O of Open and of the worker
+    bool lockReady;         // lock is initialised (by the first Open)
+    HANDLE workerEnded;     // signalled while no worker runs
     HANDLE shutdownEvent;
     HANDLE portHandle;
     HANDLE writeEvent;
-    HANDLE events[3];                // shutdownEvent, overlapped.hEvent, writeEvent
-    OVERLAPPED overlapped;           // the worker's wait for the port: comm event or byte read
+    HANDLE events[3];       // shutdownEvent, overlapped.hEvent, writeEvent
+    OVERLAPPED overlapped;  // the worker's wait for the port: comm event or byte read
     COMMTIMEOUTS timeouts;
     DCB dcb;
-    HWND ownerWindow;                // taken at Open: the worker never touches the window object
+    HWND ownerWindow;  // taken at Open: the worker never touches the window object
     UINT portNumber;
     BYTE* writeBuffer;
     DWORD eventMask;
     DWORD writeBufferSize;
     int writeLength;
-    std::mutex slotLock;             // writeBuffer and writeLength, between Send and the worker
-    OVERLAPPED ioOverlapped;         // the worker's reads of queued bytes, and its writes
+    std::mutex slotLock;      // writeBuffer and writeLength, between Send and the worker
+    OVERLAPPED ioOverlapped;  // the worker's reads of queued bytes, and its writes
     // Under Wine, comm-event waits end at once on an idle port, leaking memory each time; a
     // one-byte read that waits for the next byte takes their place there.
     bool waitByReading;
-    BYTE arrivedByte;                // what that read brings
+    BYTE arrivedByte;  // what that read brings
 };
 
 extern CSerialLink theLink;

@@ -146,8 +146,7 @@ bool SetSimField(SimSettings& settings, const std::string& name, const std::stri
 
 SimModule::SimModule(const SimSettings& settings, SimLogSink log)
     : settings_(settings), log_(std::move(log))
-{
-}
+{}
 
 void SimModule::Log(int64_t now, const std::string& line) const
 {
@@ -211,14 +210,9 @@ void SimModule::ApplySet(uint8_t code, uint16_t value)
     case CMD_CHANNEL:
         settings_.channel = static_cast<uint8_t>(Clamp(value, 1, settings_.channelCount));
         break;
-    case CMD_POWER:
-        settings_.power = Clamp(value, settings_.powerMin, settings_.powerMax);
-        break;
-    case CMD_OUTPUT:
-        settings_.output = value != 0 ? 1 : 0;
-        break;
-    default:
-        break;  // the limits cannot be set: the answer tells the value unchanged
+    case CMD_POWER: settings_.power = Clamp(value, settings_.powerMin, settings_.powerMax); break;
+    case CMD_OUTPUT: settings_.output = value != 0 ? 1 : 0; break;
+    default: break;  // the limits cannot be set: the answer tells the value unchanged
     }
 }
 

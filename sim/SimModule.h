@@ -18,7 +18,7 @@ struct SimSettings {
     uint16_t powerMin = 700;          // 0.01 dBm
     uint16_t powerMax = 1300;         // 0.01 dBm
     uint8_t channel = 1;
-    uint16_t power = 1000;            // 0.01 dBm
+    uint16_t power = 1000;  // 0.01 dBm
     uint8_t output = 1;
 };
 

@@ -55,7 +55,7 @@ const char usageText[] =
     "  quit               exit (as do SIGINT and SIGTERM; end of input does not)\n";
 
 constexpr int EXIT_USAGE = 2;
-constexpr int64_t REST_MS = 50;  // pause on a master that reports a hang-up
+constexpr int64_t REST_MS = 50;    // pause on a master that reports a hang-up
 constexpr int64_t BYTE_US = 1042;  // one byte of 10 bits at 9600 baud
 
 volatile sig_atomic_t stopRequested = 0;
@@ -280,11 +280,11 @@ int ParseOptions(int argc, char** argv, Options& options)
 class Simulator {
 public:
     Simulator(const Options& options, const LogWriter& log, int64_t start)
-        : link_(options.link), log_(log), start_(start),
-          toModel_(options.pace ? BYTE_US : 0), toPort_(options.pace ? BYTE_US : 0),
-          model_(options.settings, [this](int64_t ms, const std::string& line) { log_.Line(ms, line); })
-    {
-    }
+        : link_(options.link), log_(log), start_(start), toModel_(options.pace ? BYTE_US : 0),
+          toPort_(options.pace ? BYTE_US : 0),
+          model_(options.settings,
+                 [this](int64_t ms, const std::string& line) { log_.Line(ms, line); })
+    {}
 
     // Opens the first pty and places the link; false with a message on failure.
     bool Start(std::string& error)
@@ -324,7 +324,8 @@ public:
             if (pty_.IsOpen() && now < restUntil_)
                 due = Earlier(due, restUntil_ * 1000);
             int64_t wait = due < 0 ? -1 : std::max<int64_t>(due - nowUs, 0);
-            timespec timeout = {static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
+            timespec timeout = {static_cast<time_t>(wait / 1000000),
+                                static_cast<long>(wait % 1000000) * 1000};
             if (ppoll(fds, count, wait >= 0 ? &timeout : nullptr, &waitMask) < 0)
                 continue;  // a signal: the loop condition decides
             if (masterIndex >= 0 && fds[masterIndex].revents != 0)
@@ -384,7 +385,8 @@ private:
         if (written < static_cast<ssize_t>(bytes.size())) {
             // Only when nobody has read what was sent before: the line loses the bytes.
             size_t lost = bytes.size() - static_cast<size_t>(written < 0 ? 0 : written);
-            std::fprintf(stderr, "zorvane-sim: %zu bytes not written to %s\n", lost, pty_.path.c_str());
+            std::fprintf(stderr, "zorvane-sim: %zu bytes not written to %s\n", lost,
+                         pty_.path.c_str());
         }
     }
 
@@ -426,8 +428,7 @@ private:
         SimAction action = model_.Execute(line, now);
         std::string error;
         switch (action) {
-        case SimAction::None:
-            break;
+        case SimAction::None: break;
         case SimAction::Quit:
             quit_ = true;  // acknowledged once the link is gone
             break;
@@ -481,7 +482,8 @@ int main(int argc, char** argv)
     if (!options.logPath.empty()) {
         log.out = std::fopen(options.logPath.c_str(), "w");
         if (!log.out) {
-            std::fprintf(stderr, "zorvane-sim: %s\n", SystemError("--log " + options.logPath).c_str());
+            std::fprintf(stderr, "zorvane-sim: %s\n",
+                         SystemError("--log " + options.logPath).c_str());
             return EXIT_USAGE;
         }
     }

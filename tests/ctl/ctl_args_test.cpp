@@ -14,7 +14,9 @@ TEST(ArgsTest, CommandsOptionsAndValues)
     Options o;
     std::string error;
     ASSERT_TRUE(Parse({"sweep", "--to=8", "power", "-p", "COM3", "--from", "-1", "--step", ".25",
-                       "--json", "--dwell", "0", "--repeat", "0"}, o, error)) << error;
+                       "--json", "--dwell", "0", "--repeat", "0"},
+                      o, error))
+        << error;
     EXPECT_EQ(o.command, Command::Sweep);
     EXPECT_TRUE(o.sweepPower && o.json && o.hasFrom && o.hasTo && o.hasStep);
     EXPECT_EQ(o.from, -1);
@@ -46,11 +48,14 @@ TEST(ArgsTest, UsageErrors)
         {{"-p", "1", "channel", "1e3"}, "channel takes a decimal number, not '1e3'"},
         {{"-p", "1", "output", "yes"}, "output takes on or off, not 'yes'"},
         {{"-p", "1", "info", "now"}, "unexpected argument 'now'"},
-        {{"-p", "1", "info", "--timeout", "60001"}, "--timeout takes a whole number of ms from 1 to 60000"},
+        {{"-p", "1", "info", "--timeout", "60001"},
+         "--timeout takes a whole number of ms from 1 to 60000"},
         {{"-p", "1", "info", "--repeat", "2"}, "option '--repeat' belongs to another command"},
         {{"-p", "1", "sweep", "channel", "--step", "-1"}, "--step must be above 0"},
-        {{"-p", "1", "sweep", "channel", "--step", "2.5"}, "--step of a channel sweep takes a whole number"},
-        {{"-p", "1", "sweep", "power", "--step", "0.001"}, "--step of a power sweep takes at least 0.01 dBm"},
+        {{"-p", "1", "sweep", "channel", "--step", "2.5"},
+         "--step of a channel sweep takes a whole number"},
+        {{"-p", "1", "sweep", "power", "--step", "0.001"},
+         "--step of a power sweep takes at least 0.01 dBm"},
         {{"--json=yes", "ports"}, "option '--json' takes no value"},
     };
     for (const auto& c : cases) {
@@ -70,12 +75,16 @@ TEST(ArgsTest, NumbersAndPortNames)
         EXPECT_FALSE(ParseDecimal(text, value)) << text;
 
     int number = 0;
-    for (auto [text, expected] : {std::pair<const char*, int>{"COM5", 5}, {"com40", 40}, {"5", 5},
-                                  {"254", 254}, {"COM1", 1}}) {
+    for (auto [text, expected] : {std::pair<const char*, int>{"COM5", 5},
+                                  {"com40", 40},
+                                  {"5", 5},
+                                  {"254", 254},
+                                  {"COM1", 1}}) {
         ASSERT_TRUE(ParsePortNumber(text, number)) << text;
         EXPECT_EQ(number, expected);
     }
-    for (const char* text : {"COM0", "COM255", "0", "COM", "COMX", "/dev/ttyS0", "COM5 ", "-1", "\\\\.\\COM5"})
+    for (const char* text :
+         {"COM0", "COM255", "0", "COM", "COMX", "/dev/ttyS0", "COM5 ", "-1", "\\\\.\\COM5"})
         EXPECT_FALSE(ParsePortNumber(text, number)) << text;
 }
 

@@ -26,10 +26,10 @@ TEST_F(CommandsTest, InfoAsksInTheWindowOrderAndWaitsOnlyForTheLine)
     Outcome run = Ctl({"info", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(port.openedPath, "PORT7");
-    EXPECT_EQ(port.written, (std::vector<std::string>{
-                                "01 00 04 00 00 05", "01 00 05 00 00 06", "01 00 06 00 00 07",
-                                "01 00 07 00 00 08", "01 00 08 00 00 09", "01 00 01 00 00 02",
-                                "01 00 02 00 00 03", "01 00 03 00 00 04"}));
+    EXPECT_EQ(port.written, (std::vector<std::string>{"01 00 04 00 00 05", "01 00 05 00 00 06",
+                                                      "01 00 06 00 00 07", "01 00 07 00 00 08",
+                                                      "01 00 08 00 00 09", "01 00 01 00 00 02",
+                                                      "01 00 02 00 00 03", "01 00 03 00 00 04"}));
     EXPECT_EQ(clock.now, 0);  // answers came at once: no time-out was waited out
     EXPECT_EQ(run.out,
               "{\"channel\":1,\"frequency_ghz\":191300,\"wavelength_nm\":1567.13,\"label\":\"C13\","
@@ -83,10 +83,15 @@ TEST_F(CommandsTest, TypedValuesAreClampedWithTheWindowsFunctions)
         {{"channel", "0"}, "00 01 01 00 01 03", "channel 0 taken as 1 (range 1-96)"},
         {{"channel", "12.9"}, "00 01 01 00 0C 0E", "channel 12.9 taken as 12 (range 1-96)"},
         {{"channel", "96"}, "00 01 01 00 60 62", ""},
-        {{"power", "8.2"}, "00 01 02 03 33 39", "power 8.2 dBm taken as 8.19 dBm (range 7.00-13.00 dBm)"},
+        {{"power", "8.2"},
+         "00 01 02 03 33 39",
+         "power 8.2 dBm taken as 8.19 dBm (range 7.00-13.00 dBm)"},
         {{"power", "7.1"}, "00 01 02 02 C6 CB", ""},
-        {{"power", "-1"}, "00 01 02 02 BC C1", "power -1 dBm taken as 7.00 dBm (range 7.00-13.00 dBm)"},
-        {{"power", "99999999999"}, "00 01 02 05 14 1C",
+        {{"power", "-1"},
+         "00 01 02 02 BC C1",
+         "power -1 dBm taken as 7.00 dBm (range 7.00-13.00 dBm)"},
+        {{"power", "99999999999"},
+         "00 01 02 05 14 1C",
          "power 99999999999 dBm taken as 13.00 dBm (range 7.00-13.00 dBm)"},
         {{"output", "on"}, "00 01 03 01 01 06", ""},
         {{"output", "0"}, "00 01 03 00 00 04", ""},
@@ -105,7 +110,8 @@ TEST_F(CommandsTest, TypedValuesAreClampedWithTheWindowsFunctions)
 TEST_F(CommandsTest, TheModulesAnswerIsPrintedAndAnotherValueFails)
 {
     Outcome run = Ctl({"channel", "45"});
-    EXPECT_EQ(run.out, "channel     45\nfrequency   193500 GHz\nwavelength  1549.32 nm\nlabel       C35\n");
+    EXPECT_EQ(run.out,
+              "channel     45\nfrequency   193500 GHz\nwavelength  1549.32 nm\nlabel       C35\n");
 
     port.onAnswer = [](std::vector<uint8_t>& bytes) {
         if (bytes.size() == 6 && bytes[2] == CMD_POWER) {  // 9.00 dBm, whatever was asked
@@ -117,7 +123,8 @@ TEST_F(CommandsTest, TheModulesAnswerIsPrintedAndAnotherValueFails)
     run = Ctl({"power", "10", "--json"});
     EXPECT_EQ(run.status, 4);
     EXPECT_EQ(run.out, "{\"power_dbm\":9.00}\n");
-    EXPECT_EQ(run.err, "zorvane-ctl: COM7 (PORT7): the module answered power 9.00 dBm to 10.00 dBm\n");
+    EXPECT_EQ(run.err,
+              "zorvane-ctl: COM7 (PORT7): the module answered power 9.00 dBm to 10.00 dBm\n");
 }
 
 TEST_F(CommandsTest, NothingIsSentToAModuleWithoutARange)
@@ -125,20 +132,23 @@ TEST_F(CommandsTest, NothingIsSentToAModuleWithoutARange)
     Module("set channels 0");
     Outcome run = Ctl({"channel", "1"});
     EXPECT_EQ(run.status, 4);
-    EXPECT_EQ(run.err, "zorvane-ctl: COM7 (PORT7): the module reports no channels (channel count 0)\n");
+    EXPECT_EQ(run.err,
+              "zorvane-ctl: COM7 (PORT7): the module reports no channels (channel count 0)\n");
 
     Module("set power-min 1300");
     Module("set power-max 700");
     run = Ctl({"sweep", "power"});
     EXPECT_EQ(run.status, 4);
-    EXPECT_EQ(run.err, "zorvane-ctl: COM7 (PORT7): the module's power range is empty (min 13.00 dBm "
-                       "above max 7.00 dBm)\n");
+    EXPECT_EQ(run.err,
+              "zorvane-ctl: COM7 (PORT7): the module's power range is empty (min 13.00 dBm "
+              "above max 7.00 dBm)\n");
     EXPECT_TRUE(port.Sets().empty());
 }
 
 TEST_F(CommandsTest, SweepDwellsBetweenStepsAndStopsBetweenThem)
 {
-    Outcome run = Ctl({"sweep", "channel", "--from", "10", "--to", "4", "--step", "3", "--dwell", "500"});
+    Outcome run =
+        Ctl({"sweep", "channel", "--from", "10", "--to", "4", "--step", "3", "--dwell", "500"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(port.Sets(), (std::vector<std::string>{"00 01 01 00 0A 0C", "00 01 01 00 07 09",
                                                      "00 01 01 00 04 06"}));

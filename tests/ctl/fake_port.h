@@ -34,13 +34,14 @@ class FakePort : public Port {
 public:
     SimModule module;
     FakeClock& clock;
-    std::string openError;               // Open fails with it when set
-    bool lost = false;                   // reads fail
-    std::vector<std::string> written;    // each write, as hex
+    std::string openError;             // Open fails with it when set
+    bool lost = false;                 // reads fail
+    std::vector<std::string> written;  // each write, as hex
     std::string openedPath;
     std::function<void(std::vector<uint8_t>&)> onAnswer;  // may rewrite what the module sends
 
-    FakePort(FakeClock& c, const SimSettings& settings = SimSettings()) : module(settings), clock(c) {}
+    FakePort(FakeClock& c, const SimSettings& settings = SimSettings()) : module(settings), clock(c)
+    {}
 
     std::vector<std::string> List() override { return {"COM3", "COM40"}; }
     std::string NumberedPath(int number) override { return "PORT" + std::to_string(number); }

@@ -58,12 +58,12 @@ TEST_F(ControlsTest, HoldingChannelDownFrom96ReachesOneAtTheFortiethTick)
 {
     w.state.channel = 96;
     Hold(StepButton::ChannelDown, 41);
-    std::vector<int> expected = {95, 94, 93, 92, 91, 90, 89, 88, 87, 86,        // step 1
-                                 84, 82, 80, 78, 76, 74, 72, 70, 68, 66, 64,    // step 2
-                                 61, 58, 55, 52, 49, 46, 43, 40, 37, 34, 31,    // step 3
-                                 27, 23, 19, 15, 11, 7, 3, 1,                   // step 4
-                                 1,                                             // tick 41
-                                 1};                                            // the click
+    std::vector<int> expected = {95, 94, 93, 92, 91, 90, 89, 88, 87, 86,      // step 1
+                                 84, 82, 80, 78, 76, 74, 72, 70, 68, 66, 64,  // step 2
+                                 61, 58, 55, 52, 49, 46, 43, 40, 37, 34, 31,  // step 3
+                                 27, 23, 19, 15, 11, 7,  3,  1,               // step 4
+                                 1,                                           // tick 41
+                                 1};                                          // the click
     EXPECT_EQ(Values(w.link.TakeSent(), 1), expected);
 }
 
@@ -202,8 +202,8 @@ TEST_F(ControlsTest, TypedValuesAreClampedSentAndFramedByThePoll)
     struct PowerCase {
         const char* text;
         int power;
-    } powers[] = {{"7", 700}, {"8.2", 819}, {"7.1", 710}, {"-1", 700}, {"20", 1300},
-                  {"1e999", 1300}, {"nan", 700}};
+    } powers[] = {{"7", 700},   {"8.2", 819},    {"7.1", 710}, {"-1", 700},
+                  {"20", 1300}, {"1e999", 1300}, {"nan", 700}};
     for (const PowerCase& c : powers) {
         SCOPED_TRACE(c.text);
         controls.SetPower(c.text);

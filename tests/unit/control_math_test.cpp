@@ -58,8 +58,8 @@ TEST(Steps, ClampAtTheirOwnBoundWithoutWrapping)
     EXPECT_EQ(ChannelDown(5, 1), 4);
     EXPECT_EQ(ChannelDown(3, 23), 1);
     EXPECT_EQ(ChannelDown(1, 1), 1);
-    EXPECT_EQ(ChannelDown(0, 1), 1);        // a module that reported 0
-    EXPECT_EQ(ChannelDown(200, 1), 199);    // above the count: down does not look at it
+    EXPECT_EQ(ChannelDown(0, 1), 1);      // a module that reported 0
+    EXPECT_EQ(ChannelDown(200, 1), 199);  // above the count: down does not look at it
     EXPECT_EQ(ChannelUp(95, 1, 96), 96);
     EXPECT_EQ(ChannelUp(90, 8, 96), 96);
     EXPECT_EQ(ChannelUp(255, 8, 255), 255);  // 263 does not wrap to 7
@@ -67,9 +67,9 @@ TEST(Steps, ClampAtTheirOwnBoundWithoutWrapping)
 
     EXPECT_EQ(PowerDown(1000, 17, 700), 983);
     EXPECT_EQ(PowerDown(705, 17, 700), 700);
-    EXPECT_EQ(PowerDown(5, 17, 0), 0);        // -12 does not wrap to 65524
-    EXPECT_EQ(PowerDown(0, 1, 700), 700);     // below the minimum before the step
-    EXPECT_EQ(PowerDown(2000, 1, 700), 1999); // above the maximum: down does not look at it
+    EXPECT_EQ(PowerDown(5, 17, 0), 0);         // -12 does not wrap to 65524
+    EXPECT_EQ(PowerDown(0, 1, 700), 700);      // below the minimum before the step
+    EXPECT_EQ(PowerDown(2000, 1, 700), 1999);  // above the maximum: down does not look at it
     EXPECT_EQ(PowerUp(1290, 16, 1300), 1300);
     EXPECT_EQ(PowerUp(65535, 50, 65535), 65535);
     EXPECT_EQ(PowerUp(0, 1, 1300), 1);
@@ -78,17 +78,20 @@ TEST(Steps, ClampAtTheirOwnBoundWithoutWrapping)
 TEST(Hold, ChannelDownFrom96ReachesOneAtTheFortiethTick)
 {
     std::vector<int> expected;
-    for (int c = 95; c >= 86; --c) expected.push_back(c);
-    for (int c = 84; c >= 64; c -= 2) expected.push_back(c);
-    for (int c = 61; c >= 31; c -= 3) expected.push_back(c);
-    for (int c = 27; c >= 3; c -= 4) expected.push_back(c);
+    for (int c = 95; c >= 86; --c)
+        expected.push_back(c);
+    for (int c = 84; c >= 64; c -= 2)
+        expected.push_back(c);
+    for (int c = 61; c >= 31; c -= 3)
+        expected.push_back(c);
+    for (int c = 27; c >= 3; c -= 4)
+        expected.push_back(c);
     expected.push_back(1);
     expected.push_back(1);  // every further tick sends 1 again
 
     uint8_t channel = 96;
-    auto sent = Hold(StepButton::ChannelDown, 41, [&](unsigned step) {
-        return channel = ChannelDown(channel, step);
-    });
+    auto sent = Hold(StepButton::ChannelDown, 41,
+                     [&](unsigned step) { return channel = ChannelDown(channel, step); });
     EXPECT_EQ(sent, expected);
     // The click at the release steps by one, holdCount being 0 again.
     EXPECT_EQ(ChannelDown(channel, StepSize(StepButton::ChannelDown, 0)), 1);
@@ -97,9 +100,8 @@ TEST(Hold, ChannelDownFrom96ReachesOneAtTheFortiethTick)
 TEST(Hold, PowerUpFrom700ReachesTheMaximumAtTheSeventyFifthTick)
 {
     uint16_t power = 700;
-    auto sent = Hold(StepButton::PowerUp, 76, [&](unsigned step) {
-        return power = PowerUp(power, step, 1300);
-    });
+    auto sent = Hold(StepButton::PowerUp, 76,
+                     [&](unsigned step) { return power = PowerUp(power, step, 1300); });
     EXPECT_EQ((std::vector<int>(sent.begin(), sent.begin() + 10)),
               (std::vector<int>{701, 702, 703, 704, 706, 708, 710, 712, 714, 717}));
     EXPECT_EQ(sent[73], 1299);
@@ -111,9 +113,8 @@ TEST(Hold, PowerUpFrom700ReachesTheMaximumAtTheSeventyFifthTick)
 TEST(Hold, ChannelUpAndPowerDownStopGrowingAtTheirCap)
 {
     uint16_t power = 5000;
-    auto down = Hold(StepButton::PowerDown, 100, [&](unsigned step) {
-        return power = PowerDown(power, step, 0);
-    });
+    auto down = Hold(StepButton::PowerDown, 100,
+                     [&](unsigned step) { return power = PowerDown(power, step, 0); });
     EXPECT_EQ(down[77] - down[78], 16);  // tick 79
     EXPECT_EQ(down[83] - down[84], 17);  // tick 85 would step 18 without the cap
     EXPECT_EQ(down[98] - down[99], 17);

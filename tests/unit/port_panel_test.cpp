@@ -82,8 +82,8 @@ TEST_F(PortPanelTest, ClosingStopsEverythingAndListsThePortsAgain)
     w.state.stage = STAGE_POWER;
     panel.OpenPortClicked();
     EXPECT_EQ(w.link.calls, Log{"stop"});
-    EXPECT_EQ(w.clock.log, (Log{"pause 200", "stop 1", "stop 2", "stop 3", "stop 4", "stop 5",
-                                "stop 6"}));
+    EXPECT_EQ(w.clock.log,
+              (Log{"pause 200", "stop 1", "stop 2", "stop 3", "stop 4", "stop 5", "stop 6"}));
     EXPECT_EQ(w.state.portOpen, 0);
     EXPECT_EQ(w.state.openPort, 0);
     EXPECT_EQ(w.state.stage, STAGE_IDLE);
@@ -126,8 +126,8 @@ TEST_F(PortPanelTest, DeviceChangeWithThePortGoneFallsBackToClosed)
     w.ports.present = {1, 3};
     panel.DeviceChanged();
     EXPECT_EQ(w.link.calls, Log{"stop"});
-    EXPECT_EQ(w.clock.log, (Log{"pause 200", "pause 200", "stop 1", "stop 2", "stop 3",
-                                "stop 4", "stop 5", "stop 6"}));
+    EXPECT_EQ(w.clock.log, (Log{"pause 200", "pause 200", "stop 1", "stop 2", "stop 3", "stop 4",
+                                "stop 5", "stop 6"}));
     EXPECT_EQ(w.view.items, (std::vector<std::string>{"COM1", "COM3"}));
     EXPECT_FALSE(w.view.shownOpen);
     EXPECT_EQ(w.state.stage, STAGE_IDLE);

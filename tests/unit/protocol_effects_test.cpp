@@ -85,13 +85,27 @@ TEST_F(ResponseEffectsTest, GridLaysOutBothSliders)
     state.powerMax = 1300;
     Receive(Response(CMD_GRID, 0xFFCE));
     EXPECT_EQ(state.grid, -50);
-    EXPECT_EQ(Take(),
-              (Log{"text ChannelLabel Channel:\n(1-96)", "pos Power 1000", "range Channel 1 96",
-                   "clear Channel", "tick Channel 10", "tick Channel 20", "tick Channel 30",
-                   "tick Channel 40", "tick Channel 50", "tick Channel 60", "tick Channel 70",
-                   "tick Channel 80", "tick Channel 90", "text PowerLabel Power:\n(7-13)",
-                   "range Power 700 1300", "clear Power", "tick Power 800", "tick Power 900",
-                   "tick Power 1000", "tick Power 1100", "tick Power 1200"}));
+    EXPECT_EQ(Take(), (Log{"text ChannelLabel Channel:\n(1-96)",
+                           "pos Power 1000",
+                           "range Channel 1 96",
+                           "clear Channel",
+                           "tick Channel 10",
+                           "tick Channel 20",
+                           "tick Channel 30",
+                           "tick Channel 40",
+                           "tick Channel 50",
+                           "tick Channel 60",
+                           "tick Channel 70",
+                           "tick Channel 80",
+                           "tick Channel 90",
+                           "text PowerLabel Power:\n(7-13)",
+                           "range Power 700 1300",
+                           "clear Power",
+                           "tick Power 800",
+                           "tick Power 900",
+                           "tick Power 1000",
+                           "tick Power 1100",
+                           "tick Power 1200"}));
 }
 
 TEST_F(ResponseEffectsTest, PowerTicksOneDbmApartInsideTheLimits)
@@ -101,11 +115,13 @@ TEST_F(ResponseEffectsTest, PowerTicksOneDbmApartInsideTheLimits)
         Log power;
     };
     const Case cases[] = {
-        {700, 1350,
+        {700,
+         1350,
          {"text PowerLabel Power:\n(7-13)", "range Power 700 1350", "clear Power", "tick Power 800",
           "tick Power 900", "tick Power 1000", "tick Power 1100", "tick Power 1200"}},
-        {700, 900, {"text PowerLabel Power:\n(7-9)", "range Power 700 900", "clear Power",
-                    "tick Power 800"}},
+        {700,
+         900,
+         {"text PowerLabel Power:\n(7-9)", "range Power 700 900", "clear Power", "tick Power 800"}},
         {700, 800, {"text PowerLabel Power:\n(7-8)", "range Power 700 800", "clear Power"}},
         {750, 849, {"text PowerLabel Power:\n(7-8)", "range Power 750 849", "clear Power"}},
         // Reversed limits are shown and set as they came, with no tick.
@@ -208,9 +224,9 @@ TEST_F(ResponseEffectsTest, CompleteStartup)
     EXPECT_EQ(display.Last("text PowerLabel"), "text PowerLabel Power:\n(7-13)");
     EXPECT_EQ(display.Matching("range"), (Log{"range Channel 1 96", "range Power 700 1300"}));
     EXPECT_EQ(display.Matching("tick Channel").size(), 9u);
-    EXPECT_EQ(display.Matching("tick Power"), (Log{"tick Power 800", "tick Power 900",
-                                                   "tick Power 1000", "tick Power 1100",
-                                                   "tick Power 1200"}));
+    EXPECT_EQ(display.Matching("tick Power"),
+              (Log{"tick Power 800", "tick Power 900", "tick Power 1000", "tick Power 1100",
+                   "tick Power 1200"}));
     EXPECT_EQ(display.Last("pos Channel"), "pos Channel 1");
     EXPECT_EQ(display.Last("pos Power"), "pos Power 1000");
     EXPECT_EQ(display.log.back(), "startup finished");

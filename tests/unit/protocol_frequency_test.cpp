@@ -83,7 +83,8 @@ TEST(FrequencyLabelTest, ExtremeValuesStayDefined)
     // 32-bit wrap, as the module's arithmetic is specified; sanitizers check there is no UB.
     EXPECT_EQ(ChannelFrequency(INT32_MAX, 1, 2), INT32_MIN);
     EXPECT_EQ(ChannelFrequency(INT32_MIN, 1, 0), INT32_MAX);
-    EXPECT_EQ(Label(INT32_MIN), "L\x17" "6");
+    EXPECT_EQ(Label(INT32_MIN), "L\x17"
+                                "6");
     EXPECT_EQ(Label(INT32_MAX), "C\r6");
 }
 

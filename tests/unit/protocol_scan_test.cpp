@@ -9,11 +9,11 @@ TEST(ScanResponseByteTest, TellsWhatEachByteDid)
 {
     using R = ScanResult;
     const std::vector<std::pair<uint8_t, R>> stream = {
-        {0x00, R::Skipped},     {0x7F, R::Skipped},  {0x01, R::Pending},    {0x05, R::Abandoned},
-        {0x01, R::Pending},     {0x01, R::Pending},  {0x01, R::Pending},    {0x00, R::Pending},
-        {0x05, R::Pending},     {0x08, R::Frame},    {0x01, R::Pending},    {0x01, R::Pending},
-        {0x02, R::Pending},     {0x02, R::Pending},  {0xBC, R::Pending},    {0xC1, R::BadChecksum},
-        {0x01, R::Pending},     {0x00, R::Abandoned},
+        {0x00, R::Skipped}, {0x7F, R::Skipped},   {0x01, R::Pending}, {0x05, R::Abandoned},
+        {0x01, R::Pending}, {0x01, R::Pending},   {0x01, R::Pending}, {0x00, R::Pending},
+        {0x05, R::Pending}, {0x08, R::Frame},     {0x01, R::Pending}, {0x01, R::Pending},
+        {0x02, R::Pending}, {0x02, R::Pending},   {0xBC, R::Pending}, {0xC1, R::BadChecksum},
+        {0x01, R::Pending}, {0x00, R::Abandoned},
     };
     ResponseParserRecord parser;
     for (size_t i = 0; i < stream.size(); ++i) {

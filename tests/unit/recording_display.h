@@ -53,7 +53,10 @@ public:
         return found.empty() ? "" : found.back();
     }
 
-    static const char* Name(Slider slider) { return slider == Slider::Channel ? "Channel" : "Power"; }
+    static const char* Name(Slider slider)
+    {
+        return slider == Slider::Channel ? "Channel" : "Power";
+    }
     static const char* Name(DisplayText item)
     {
         switch (item) {

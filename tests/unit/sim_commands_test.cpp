@@ -38,11 +38,30 @@ TEST(SimCommandsTest, GoodCommandsAreAcknowledgedInTheirOwnWords)
 TEST(SimCommandsTest, BadCommandsChangeNothing)
 {
     const char* bad[] = {
-        "mute 0", "mute 9", "mute", "unmute x", "skip 3", "skip 3 -1", "skip 3 2 1",
-        "delay -5", "delay 1.5", "corrupt", "corrupt many", "inject", "inject 0G",
-        "inject 012", "answer 9", "set channel", "set channel 256", "set output 2",
-        "set first-freq 179999", "set grid 40000", "set colour 3", "frobnicate",
-        "quit now", "plug 1",
+        "mute 0",
+        "mute 9",
+        "mute",
+        "unmute x",
+        "skip 3",
+        "skip 3 -1",
+        "skip 3 2 1",
+        "delay -5",
+        "delay 1.5",
+        "corrupt",
+        "corrupt many",
+        "inject",
+        "inject 0G",
+        "inject 012",
+        "answer 9",
+        "set channel",
+        "set channel 256",
+        "set output 2",
+        "set first-freq 179999",
+        "set grid 40000",
+        "set colour 3",
+        "frobnicate",
+        "quit now",
+        "plug 1",
     };
     Console console;
     for (const char* command : bad) {

@@ -24,9 +24,10 @@ struct Bench {
     int64_t now = 0;
 
     explicit Bench(const SimSettings& settings = SimSettings())
-        : module(settings, [this](int64_t ms, const std::string& line) { log.push_back({ms, line}); })
-    {
-    }
+        : module(settings, [this](int64_t ms, const std::string& line) {
+              log.push_back({ms, line});
+          })
+    {}
 
     // Writes bytes to the module and returns what it sends back at once.
     Bytes Exchange(const Bytes& request)
@@ -144,13 +145,23 @@ TEST(SimModuleTest, SetsAreClampedAndAnsweredWithTheValueInForce)
         uint16_t answered;
     };
     const Case cases[] = {
-        {CMD_CHANNEL, 5, 5},         {CMD_CHANNEL, 0, 1},         {CMD_CHANNEL, 97, 96},
-        {CMD_CHANNEL, 0x0105, 96},   {CMD_POWER, 1234, 1234},     {CMD_POWER, 699, 700},
-        {CMD_POWER, 1301, 1300},     {CMD_POWER, 0xFFFF, 1300},   {CMD_OUTPUT, 0x0000, 0x0000},
-        {CMD_OUTPUT, 0x0101, 0x0101}, {CMD_OUTPUT, 0x0005, 0x0101},
+        {CMD_CHANNEL, 5, 5},
+        {CMD_CHANNEL, 0, 1},
+        {CMD_CHANNEL, 97, 96},
+        {CMD_CHANNEL, 0x0105, 96},
+        {CMD_POWER, 1234, 1234},
+        {CMD_POWER, 699, 700},
+        {CMD_POWER, 1301, 1300},
+        {CMD_POWER, 0xFFFF, 1300},
+        {CMD_OUTPUT, 0x0000, 0x0000},
+        {CMD_OUTPUT, 0x0101, 0x0101},
+        {CMD_OUTPUT, 0x0005, 0x0101},
         // The limits are read-only: a set of them tells the value unchanged.
-        {CMD_CHANNEL_COUNT, 10, 96}, {CMD_POWER_MAX, 2000, 1300}, {CMD_POWER_MIN, 0, 700},
-        {CMD_FIRST_FREQ, 0, 0x2C24}, {CMD_GRID, 100, 50},
+        {CMD_CHANNEL_COUNT, 10, 96},
+        {CMD_POWER_MAX, 2000, 1300},
+        {CMD_POWER_MIN, 0, 700},
+        {CMD_FIRST_FREQ, 0, 0x2C24},
+        {CMD_GRID, 100, 50},
     };
     Bench bench;
     for (const Case& c : cases) {
@@ -191,18 +202,26 @@ TEST(SimModuleTest, ResynchronisesOnGarbage)
         size_t drops;
     };
     const Case cases[] = {
-        {"leading garbage", {0x07, 0xFF, 0x01, 0x01, 0x01, 0x00, 0x04, 0x00, 0x00, 0x05},
-         {Response(CMD_CHANNEL_COUNT, 96)}, 4},
-        {"stray 00 that looks like a set start", {0x00, 0x01, 0x00, 0x04, 0x00, 0x00, 0x05},
-         {Response(CMD_CHANNEL_COUNT, 96)}, 1},
+        {"leading garbage",
+         {0x07, 0xFF, 0x01, 0x01, 0x01, 0x00, 0x04, 0x00, 0x00, 0x05},
+         {Response(CMD_CHANNEL_COUNT, 96)},
+         4},
+        {"stray 00 that looks like a set start",
+         {0x00, 0x01, 0x00, 0x04, 0x00, 0x00, 0x05},
+         {Response(CMD_CHANNEL_COUNT, 96)},
+         1},
         {"bad checksum then a good frame",
          {0x01, 0x00, 0x04, 0x00, 0x00, 0x07, 0x01, 0x00, 0x05, 0x00, 0x00, 0x06},
-         {Response(CMD_POWER_MAX, 1300)}, 6},
+         {Response(CMD_POWER_MAX, 1300)},
+         6},
         {"frame cut short by the next",
          {0x01, 0x00, 0x04, 0x01, 0x00, 0x02, 0x00, 0x00, 0x03},
-         {Response(CMD_POWER, 1000)}, 3},
-        {"two frames back to back", {0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x01, 0x00, 0x03, 0x00, 0x00, 0x04},
-         {Response(CMD_CHANNEL, 1), Response(CMD_OUTPUT, 0x0101)}, 0},
+         {Response(CMD_POWER, 1000)},
+         3},
+        {"two frames back to back",
+         {0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x01, 0x00, 0x03, 0x00, 0x00, 0x04},
+         {Response(CMD_CHANNEL, 1), Response(CMD_OUTPUT, 0x0101)},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

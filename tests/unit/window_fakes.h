@@ -29,9 +29,9 @@ inline Bytes SetFrame(int code, int value)
 
 class FakeLink : public PortLink {
 public:
-    Log calls;                    // "open 7", "start", "stop"
+    Log calls;  // "open 7", "start", "stop"
     std::vector<Bytes> sent;
-    std::set<int> refused;        // ports whose Open fails
+    std::set<int> refused;  // ports whose Open fails
     // Run inside Open or Stop, as the messages an error box or the wait for the worker
     // would dispatch there.
     std::function<void()> duringOpen, duringStop;

@@ -33,27 +33,35 @@ const char kErrorCaption[] = "Application Error";
 const int kPortListId = 1003;
 const int kSliderIds[] = {1011, 1008};
 
-std::string Utf8(const wchar_t* text) {
+std::string Utf8(const wchar_t* text)
+{
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return std::string();
+    if (n <= 1)
+        return std::string();
     std::string out(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
     out.resize(n - 1);
     return out;
 }
 
-std::string Escape(const std::string& s) {
+std::string Escape(const std::string& s)
+{
     std::string out;
     for (char c : s) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
     }
     return out;
 }
 
-std::string WindowText(HWND hwnd) {
+std::string WindowText(HWND hwnd)
+{
     // WM_GETTEXT is marshalled across processes; the W form keeps characters that the
     // ANSI code page cannot hold.
     wchar_t buf[1024] = {};
@@ -63,39 +71,51 @@ std::string WindowText(HWND hwnd) {
     return Escape(Utf8(buf));
 }
 
-std::string ClassOf(HWND hwnd) {
+std::string ClassOf(HWND hwnd)
+{
     char buf[256] = {};
     GetClassNameA(hwnd, buf, sizeof buf);
     return buf;
 }
 
-std::string RectText(const RECT& r) {
+std::string RectText(const RECT& r)
+{
     char buf[96];
     snprintf(buf, sizeof buf, "%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
     return buf;
 }
 
-void Put(const std::string& key, const std::string& value) {
+void Put(const std::string& key, const std::string& value)
+{
     printf("%s=%s\n", key.c_str(), value.c_str());
 }
 
-void Put(const std::string& key, long long value) {
+void Put(const std::string& key, long long value)
+{
     printf("%s=%lld\n", key.c_str(), value);
 }
 
-LRESULT Send(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0) {
+LRESULT Send(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0)
+{
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result)) return -1;
+    if (!SendMessageTimeoutA(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result))
+        return -1;
     return (LRESULT)result;
 }
 
-HWND FindMain() { return FindWindowA(nullptr, kCaption); }
+HWND FindMain()
+{
+    return FindWindowA(nullptr, kCaption);
+}
 
-bool WaitFor(bool present, DWORD ms) {
+bool WaitFor(bool present, DWORD ms)
+{
     DWORD start = GetTickCount();
     for (;;) {
-        if ((FindMain() != nullptr) == present) return true;
-        if (GetTickCount() - start >= ms) return false;
+        if ((FindMain() != nullptr) == present)
+            return true;
+        if (GetTickCount() - start >= ms)
+            return false;
         Sleep(10);
     }
 }
@@ -105,7 +125,8 @@ struct TopLevel {
     DWORD pid;
 };
 
-BOOL CALLBACK CollectTop(HWND hwnd, LPARAM lp) {
+BOOL CALLBACK CollectTop(HWND hwnd, LPARAM lp)
+{
     auto* list = reinterpret_cast<std::vector<TopLevel>*>(lp);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
@@ -113,35 +134,43 @@ BOOL CALLBACK CollectTop(HWND hwnd, LPARAM lp) {
     return TRUE;
 }
 
-std::vector<TopLevel> TopLevels() {
+std::vector<TopLevel> TopLevels()
+{
     std::vector<TopLevel> list;
     EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&list));
     return list;
 }
 
-BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lp) {
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lp)
+{
     reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
     return TRUE;
 }
 
-std::vector<HWND> Children(HWND parent) {
+std::vector<HWND> Children(HWND parent)
+{
     std::vector<HWND> all, direct;
     EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&all));
     for (HWND h : all)
-        if (GetParent(h) == parent) direct.push_back(h);
+        if (GetParent(h) == parent)
+            direct.push_back(h);
     return direct;
 }
 
 // Reads the ComboBoxEx's item texts through a buffer in the window's own process:
 // CBEM_GETITEM carries a pointer that is not marshalled between processes.
-std::vector<std::string> ComboExItems(HWND combo, int count) {
+std::vector<std::string> ComboExItems(HWND combo, int count)
+{
     std::vector<std::string> items;
     DWORD pid = 0;
     GetWindowThreadProcessId(combo, &pid);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!process) return items;
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process)
+        return items;
     const SIZE_T size = 4096;
-    char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    char* remote =
+        static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
     if (remote) {
         for (int i = 0; i < count; ++i) {
             COMBOBOXEXITEMW item = {};
@@ -163,7 +192,8 @@ std::vector<std::string> ComboExItems(HWND combo, int count) {
     return items;
 }
 
-void PutSlider(HWND slider, const std::string& prefix) {
+void PutSlider(HWND slider, const std::string& prefix)
+{
     Put(prefix + ".pos", (long long)Send(slider, TBM_GETPOS));
     Put(prefix + ".min", (long long)Send(slider, TBM_GETRANGEMIN));
     Put(prefix + ".max", (long long)Send(slider, TBM_GETRANGEMAX));
@@ -172,29 +202,34 @@ void PutSlider(HWND slider, const std::string& prefix) {
     // The count includes the two end ticks; TBM_GETTIC indexes only the ones in between.
     std::string tics;
     for (LRESULT i = 0; i + 2 < n; ++i) {
-        if (!tics.empty()) tics += ",";
+        if (!tics.empty())
+            tics += ",";
         tics += std::to_string((long long)Send(slider, TBM_GETTIC, (WPARAM)i));
     }
     Put(prefix + ".tics", tics);
 }
 
-void PutPortList(HWND combo) {
+void PutPortList(HWND combo)
+{
     int count = (int)Send(combo, CB_GETCOUNT);
     Put("ports.count", count);
     Put("ports.sel", (long long)Send(combo, CB_GETCURSEL));
     Put("ports.dropped", (long long)Send(combo, CB_GETDROPPEDSTATE));
     std::string joined;
     for (const std::string& s : ComboExItems(combo, count)) {
-        if (!joined.empty()) joined += ",";
+        if (!joined.empty())
+            joined += ",";
         joined += s;
     }
     Put("ports.items", joined);
 }
 
 // The open drop-down of the port list is a top-level "ComboLBox" of the program.
-void PutDroppedList(DWORD pid) {
+void PutDroppedList(DWORD pid)
+{
     for (const TopLevel& t : TopLevels()) {
-        if (t.pid != pid || !IsWindowVisible(t.hwnd) || ClassOf(t.hwnd) != "ComboLBox") continue;
+        if (t.pid != pid || !IsWindowVisible(t.hwnd) || ClassOf(t.hwnd) != "ComboLBox")
+            continue;
         RECT r;
         GetWindowRect(t.hwnd, &r);
         Put("droplist.rect", RectText(r));
@@ -212,17 +247,21 @@ void PutDroppedList(DWORD pid) {
     }
 }
 
-void PutErrorBoxes() {
+void PutErrorBoxes()
+{
     int n = 0;
     for (const TopLevel& t : TopLevels()) {
         char caption[256] = {};
         GetWindowTextA(t.hwnd, caption, sizeof caption);
-        if (strcmp(caption, kErrorCaption) != 0) continue;
+        if (strcmp(caption, kErrorCaption) != 0)
+            continue;
         std::string text;
         for (HWND child : Children(t.hwnd)) {
-            if (ClassOf(child) != "Static") continue;
+            if (ClassOf(child) != "Static")
+                continue;
             std::string part = WindowText(child);
-            if (!part.empty()) text += part;
+            if (!part.empty())
+                text += part;
         }
         std::string key = "errorbox." + std::to_string(n);
         Put(key + ".text", text);
@@ -232,10 +271,12 @@ void PutErrorBoxes() {
     Put("errorbox.count", n);
 }
 
-void PutWindows() {
+void PutWindows()
+{
     int n = 0;
     for (const TopLevel& t : TopLevels()) {
-        if (!IsWindowVisible(t.hwnd)) continue;
+        if (!IsWindowVisible(t.hwnd))
+            continue;
         std::string key = "top." + std::to_string(n++);
         Put(key + ".caption", WindowText(t.hwnd));
         Put(key + ".class", ClassOf(t.hwnd));
@@ -247,9 +288,11 @@ void PutWindows() {
     Put("top.count", n);
 }
 
-void PutFind(HWND hwnd) {
+void PutFind(HWND hwnd)
+{
     Put("found", hwnd ? 1 : 0);
-    if (!hwnd) return;
+    if (!hwnd)
+        return;
     DWORD pid = 0;
     DWORD tid = GetWindowThreadProcessId(hwnd, &pid);
     char buf[32];
@@ -259,7 +302,8 @@ void PutFind(HWND hwnd) {
     Put("window.tid", (long long)tid);
 }
 
-void PutState() {
+void PutState()
+{
     HWND dlg = FindMain();
     PutFind(dlg);
     if (dlg) {
@@ -284,22 +328,25 @@ void PutState() {
         for (HWND child : Children(dlg)) {
             int id = GetDlgCtrlID(child);
             std::string key = (id == 0xFFFF || id == -1) ? "label." + std::to_string(label++)
-                                                          : "ctl." + std::to_string(id);
+                                                         : "ctl." + std::to_string(id);
             Put(key + ".class", ClassOf(child));
             Put(key + ".text", WindowText(child));
             Put(key + ".enabled", IsWindowEnabled(child) ? 1 : 0);
             Put(key + ".visible", IsWindowVisible(child) ? 1 : 0);
             char style[32];
-            snprintf(style, sizeof style, "0x%08lx", (unsigned long)GetWindowLongA(child, GWL_STYLE));
+            snprintf(style, sizeof style, "0x%08lx",
+                     (unsigned long)GetWindowLongA(child, GWL_STYLE));
             Put(key + ".style", style);
             GetWindowRect(child, &r);
             Put(key + ".rect", RectText(r));
         }
         for (int id : kSliderIds) {
             HWND slider = GetDlgItem(dlg, id);
-            if (slider) PutSlider(slider, "slider." + std::to_string(id));
+            if (slider)
+                PutSlider(slider, "slider." + std::to_string(id));
         }
-        if (HWND combo = GetDlgItem(dlg, kPortListId)) PutPortList(combo);
+        if (HWND combo = GetDlgItem(dlg, kPortListId))
+            PutPortList(combo);
 
         GUITHREADINFO info = {};
         info.cbSize = sizeof info;
@@ -307,7 +354,8 @@ void PutState() {
             // Focus may sit on a control's inner window (the port list's combo box):
             // name the dialog's direct child that holds it.
             HWND focus = info.hwndFocus;
-            while (focus && GetParent(focus) && GetParent(focus) != dlg) focus = GetParent(focus);
+            while (focus && GetParent(focus) && GetParent(focus) != dlg)
+                focus = GetParent(focus);
             Put("focus.id", focus && focus != dlg ? GetDlgCtrlID(focus) : 0);
             Put("focus.class", info.hwndFocus ? ClassOf(info.hwndFocus) : std::string());
             Put("focus.capture", info.hwndCapture ? ClassOf(info.hwndCapture) : std::string());
@@ -319,60 +367,73 @@ void PutState() {
 
 std::map<int, HANDLE> held;
 
-void Hold(int port) {
+void Hold(int port)
+{
     char path[32];
     snprintf(path, sizeof path, "\\\\.\\COM%d", port);
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         Put("held", 0);
         Put("error", (long long)GetLastError());
         return;
     }
-    if (held.count(port)) CloseHandle(held[port]);
+    if (held.count(port))
+        CloseHandle(held[port]);
     held[port] = h;
     Put("held", 1);
 }
 
-bool Exists(int port) {
+bool Exists(int port)
+{
     char path[32];
     snprintf(path, sizeof path, "\\\\.\\COM%d", port);
     HANDLE h = CreateFileA(path, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
     CloseHandle(h);
     return true;
 }
 
-void Present() {
+void Present()
+{
     DWORD start = GetTickCount();
     std::string list;
     for (int port = 1; port <= 254; ++port) {
-        if (!Exists(port)) continue;
-        if (!list.empty()) list += ",";
+        if (!Exists(port))
+            continue;
+        if (!list.empty())
+            list += ",";
         list += "COM" + std::to_string(port);
     }
     Put("present", list);
     Put("ms", (long long)(GetTickCount() - start));
 }
 
-void Release(int port) {
+void Release(int port)
+{
     auto it = held.find(port);
     Put("released", it != held.end() ? 1 : 0);
-    if (it == held.end()) return;
+    if (it == held.end())
+        return;
     CloseHandle(it->second);
     held.erase(it);
 }
 
 }  // namespace
 
-int main() {
+int main()
+{
     char line[256];
     while (fgets(line, sizeof line, stdin)) {
         char cmd[64] = {};
         long arg = 0;
         int n = sscanf(line, "%63s %li", cmd, &arg);
-        if (n < 1) continue;
+        if (n < 1)
+            continue;
         std::string c = cmd;
-        if (c == "quit") break;
+        if (c == "quit")
+            break;
         if (c == "find") {
             PutFind(FindMain());
         } else if (c == "wait" || c == "waitgone") {
@@ -385,13 +446,16 @@ int main() {
         } else if (c == "devchange" || c == "close") {
             HWND dlg = FindMain();
             BOOL ok = FALSE;
-            if (dlg && c == "devchange") ok = PostMessageA(dlg, WM_DEVICECHANGE, n > 1 ? (WPARAM)arg : 7, 0);
-            if (dlg && c == "close") ok = PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+            if (dlg && c == "devchange")
+                ok = PostMessageA(dlg, WM_DEVICECHANGE, n > 1 ? (WPARAM)arg : 7, 0);
+            if (dlg && c == "close")
+                ok = PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
             Put("posted", ok ? 1 : 0);
         } else if (c == "click" && n > 1) {
             HWND dlg = FindMain();
             HWND ctl = dlg ? GetDlgItem(dlg, (int)arg) : nullptr;
-            BOOL ok = ctl && PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(arg, BN_CLICKED), (LPARAM)ctl);
+            BOOL ok =
+                ctl && PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(arg, BN_CLICKED), (LPARAM)ctl);
             Put("posted", ok ? 1 : 0);
         } else if (c == "hold" && n > 1) {
             Hold((int)arg);
@@ -407,6 +471,7 @@ int main() {
         printf("end\n");
         fflush(stdout);
     }
-    for (auto& h : held) CloseHandle(h.second);
+    for (auto& h : held)
+        CloseHandle(h.second);
     return 0;
 }

@@ -8,7 +8,8 @@
 namespace {
 
 // The windows of this thread that are still alive.
-int ThreadWindowCount() {
+int ThreadWindowCount()
+{
     int count = 0;
     EnumThreadWindows(
         GetCurrentThreadId(),
@@ -21,7 +22,8 @@ int ThreadWindowCount() {
     return count;
 }
 
-void Pump() {
+void Pump()
+{
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageA(&msg);
@@ -36,7 +38,8 @@ public:
     CButton second;
 
 protected:
-    void DoDataExchange(CDataExchange* pDX) override {
+    void DoDataExchange(CDataExchange* pDX) override
+    {
         DDX_Control(pDX, IDC_OPENPORT, first);
         DDX_Control(pDX, secondId, second);
     }
@@ -47,7 +50,8 @@ private:
 
 }  // namespace
 
-TEST(Attach, ADialogWithAControlThatDoesNotExistIsNotShown) {
+TEST(Attach, ADialogWithAControlThatDoesNotExistIsNotShown)
+{
     Pump();
     const int before = ThreadWindowCount();
     TwoControlDialog dialog(4242);
@@ -61,7 +65,8 @@ TEST(Attach, ADialogWithAControlThatDoesNotExistIsNotShown) {
     EXPECT_EQ(ThreadWindowCount(), before);
 }
 
-TEST(Attach, AControlAttachedTwiceFailsTheSecondDialogAndKeepsTheFirst) {
+TEST(Attach, AControlAttachedTwiceFailsTheSecondDialogAndKeepsTheFirst)
+{
     TwoControlDialog dialog(IDC_ACTIVE);
     ASSERT_TRUE(dialog.Create(IDD_CONTROLLER_DIALOG));
     HWND window = dialog.GetSafeHwnd();

@@ -5,7 +5,8 @@
 #include <string>
 #include "ControllerDlg.h"
 
-inline void PumpMessages() {
+inline void PumpMessages()
+{
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
@@ -13,13 +14,15 @@ inline void PumpMessages() {
     }
 }
 
-inline std::wstring WideText(HWND hWnd) {
+inline std::wstring WideText(HWND hWnd)
+{
     wchar_t buffer[256] = {};
     GetWindowTextW(hWnd, buffer, 256);
     return buffer;
 }
 
-inline std::string NarrowText(HWND hWnd) {
+inline std::string NarrowText(HWND hWnd)
+{
     char buffer[256] = {};
     GetWindowTextA(hWnd, buffer, 256);
     return buffer;
@@ -27,13 +30,15 @@ inline std::string NarrowText(HWND hWnd) {
 
 class DialogTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         dialog = std::make_unique<CControllerDlg>();
         dialog->Create(IDD_CONTROLLER_DIALOG);
         window = dialog->GetSafeHwnd();
         PumpMessages();
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite()
+    {
         if (IsWindow(window))
             DestroyWindow(window);
         PumpMessages();

@@ -12,7 +12,7 @@ struct ControlRow {
     const wchar_t* className;
     const wchar_t* caption;
     RECT dialogUnits;  // left, top, right, bottom
-    DWORD styles;  // beyond child and visible
+    DWORD styles;      // beyond child and visible
 };
 
 constexpr DWORD LABEL = SS_LEFT | WS_GROUP;
@@ -20,13 +20,18 @@ constexpr DWORD DISPLAY = SS_CENTER | SS_CENTERIMAGE | WS_BORDER | WS_GROUP;
 constexpr DWORD EDIT = ES_MULTILINE | ES_CENTER | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
 constexpr DWORD PUSH = BS_PUSHBUTTON | WS_TABSTOP;
 
-RECT Units(int x, int y, int w, int h) { return RECT{x, y, x + w, y + h}; }
+RECT Units(int x, int y, int w, int h)
+{
+    return RECT{x, y, x + w, y + h};
+}
 
-const std::vector<ControlRow>& Template() {
+const std::vector<ControlRow>& Template()
+{
     static const std::vector<ControlRow> rows = {
         {1000, L"Button", L"OpenPort", Units(109, 9, 47, 15), PUSH},
         {1001, L"Button", L"SET", Units(126, 100, 40, 14), PUSH},
-        {1003, L"ComboBoxEx32", L"", Units(47, 13, 56, 174), CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP},
+        {1003, L"ComboBoxEx32", L"", Units(47, 13, 56, 174),
+         CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP},
         {-1, L"Static", L"PortList:", Units(13, 13, 29, 8), LABEL},
         {1005, L"Edit", L"", Units(47, 99, 56, 15), EDIT},
         {1021, L"Static", L"Power:\n(7 - 13)", Units(12, 98, 29, 17), LABEL},
@@ -54,7 +59,8 @@ const std::vector<ControlRow>& Template() {
     return rows;
 }
 
-RECT ChildRect(HWND parent, HWND child) {
+RECT ChildRect(HWND parent, HWND child)
+{
     RECT rect;
     GetWindowRect(child, &rect);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
@@ -63,7 +69,8 @@ RECT ChildRect(HWND parent, HWND child) {
 
 }  // namespace
 
-TEST_F(DialogTest, WindowCaptionStylesFontAndIcons) {
+TEST_F(DialogTest, WindowCaptionStylesFontAndIcons)
+{
     EXPECT_EQ(WideText(window), L"Zorvane-D20230711");
 
     LONG style = GetWindowLongA(window, GWL_STYLE);
@@ -98,10 +105,12 @@ TEST_F(DialogTest, WindowCaptionStylesFontAndIcons) {
         DeleteObject(info.hbmColor);
 }
 
-TEST_F(DialogTest, ControlsStandInTemplateOrderWithIdsClassesCaptionsAndPlaces) {
+TEST_F(DialogTest, ControlsStandInTemplateOrderWithIdsClassesCaptionsAndPlaces)
+{
     const auto& rows = Template();
     size_t index = 0;
-    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT), ++index) {
+    for (HWND child = GetWindow(window, GW_CHILD); child;
+         child = GetWindow(child, GW_HWNDNEXT), ++index) {
         ASSERT_LT(index, rows.size()) << "more controls than the template has";
         const ControlRow& row = rows[index];
         SCOPED_TRACE(testing::Message() << "control " << index << ", id " << row.id);
@@ -132,9 +141,11 @@ TEST_F(DialogTest, ControlsStandInTemplateOrderWithIdsClassesCaptionsAndPlaces) 
     EXPECT_EQ(index, rows.size());
 }
 
-TEST_F(DialogTest, FocusStartsOnOpenPortAndTabFollowsTheTemplate) {
+TEST_F(DialogTest, FocusStartsOnOpenPortAndTabFollowsTheTemplate)
+{
     EXPECT_EQ(GetFocus(), Item(IDC_OPENPORT));
-    const int tabOrder[] = {1000, 1001, 1003, 1005, 1008, 1013, 1014, 1002, 1007, 1011, 1015, 1016, 1004, 1000};
+    const int tabOrder[] = {1000, 1001, 1003, 1005, 1008, 1013, 1014,
+                            1002, 1007, 1011, 1015, 1016, 1004, 1000};
     HWND current = Item(IDC_OPENPORT);
     for (size_t i = 1; i < sizeof tabOrder / sizeof tabOrder[0]; ++i) {
         current = GetNextDlgTabItem(window, current, FALSE);
@@ -142,7 +153,8 @@ TEST_F(DialogTest, FocusStartsOnOpenPortAndTabFollowsTheTemplate) {
     }
 }
 
-TEST_F(DialogTest, InitialisationLeavesThePanelClosed) {
+TEST_F(DialogTest, InitialisationLeavesThePanelClosed)
+{
     EXPECT_EQ(NarrowText(Item(IDC_OPENPORT)), "OpenPort");
     EXPECT_TRUE(IsWindowEnabled(Item(IDC_PORTLIST)));
     EXPECT_EQ(NarrowText(Item(IDC_ACTIVE)), "ON/OFF");
@@ -151,7 +163,8 @@ TEST_F(DialogTest, InitialisationLeavesThePanelClosed) {
     EXPECT_EQ(DeviceState.stage, STAGE_IDLE);
 }
 
-TEST_F(DialogTest, TypedTextStandsFourPixelsLower) {
+TEST_F(DialogTest, TypedTextStandsFourPixelsLower)
+{
     for (int id : {IDC_CHANNEL_EDIT, IDC_POWER_EDIT}) {
         SCOPED_TRACE(id);
         HWND edit = Item(id);
@@ -171,7 +184,8 @@ TEST_F(DialogTest, TypedTextStandsFourPixelsLower) {
     }
 }
 
-TEST(IconPlacement, CentresWithTheOddPixelLeftAndTruncatesTowardZero) {
+TEST(IconPlacement, CentresWithTheOddPixelLeftAndTruncatesTowardZero)
+{
     EXPECT_EQ(CentredIconOffset(32, 32), 0);
     EXPECT_EQ(CentredIconOffset(37, 32), 3);  // leftover 5: 3 on the left, 2 on the right
     EXPECT_EQ(CentredIconOffset(36, 32), 2);
@@ -181,7 +195,8 @@ TEST(IconPlacement, CentresWithTheOddPixelLeftAndTruncatesTowardZero) {
     EXPECT_EQ(CentredIconOffset(29, 32), -1);
 }
 
-TEST(IconResource, HasThreeImagesInTheirSizesAndColours) {
+TEST(IconResource, HasThreeImagesInTheirSizesAndColours)
+{
 #pragma pack(push, 2)
     struct GroupEntry {
         BYTE width, height, colours, reserved;
@@ -193,12 +208,15 @@ TEST(IconResource, HasThreeImagesInTheirSizesAndColours) {
         WORD reserved, type, count;
     };
 #pragma pack(pop)
-    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_MAIN), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+    HRSRC found =
+        FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_MAIN), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
     ASSERT_NE(found, nullptr);
     const auto* group = static_cast<const GroupHeader*>(LockResource(LoadResource(nullptr, found)));
     ASSERT_EQ(group->count, 3);
     const auto* entries = reinterpret_cast<const GroupEntry*>(group + 1);
-    struct Expected { int size, colours, bits; } expected[] = {{32, 16, 4}, {16, 16, 4}, {48, 0, 8}};
+    struct Expected {
+        int size, colours, bits;
+    } expected[] = {{32, 16, 4}, {16, 16, 4}, {48, 0, 8}};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(entries[i].width, expected[i].size) << i;
         EXPECT_EQ(entries[i].height, expected[i].size) << i;
@@ -212,24 +230,28 @@ namespace {
 // Reads a DLGTEMPLATEEX resource field by field.
 class TemplateReader {
 public:
-    explicit TemplateReader(const void* data) : start_(static_cast<const BYTE*>(data)), at_(start_) {}
+    explicit TemplateReader(const void* data) : start_(static_cast<const BYTE*>(data)), at_(start_)
+    {}
     WORD Word() { return Take<WORD>(); }
     DWORD Dword() { return Take<DWORD>(); }
     short Short() { return Take<short>(); }
     BYTE Byte() { return Take<BYTE>(); }
-    std::wstring String() {
+    std::wstring String()
+    {
         std::wstring text;
         for (WORD c = Word(); c; c = Word())
             text += static_cast<wchar_t>(c);
         return text;
     }
     // A name or an ordinal; the predefined control classes come as ordinals.
-    std::wstring NameOrOrdinal() {
+    std::wstring NameOrOrdinal()
+    {
         if (*reinterpret_cast<const WORD*>(at_) != 0xFFFF)
             return String();
         Word();
         WORD ordinal = Word();
-        static const wchar_t* const classes[] = {L"Button", L"Edit", L"Static", L"ListBox", L"ScrollBar", L"ComboBox"};
+        static const wchar_t* const classes[] = {L"Button",  L"Edit",      L"Static",
+                                                 L"ListBox", L"ScrollBar", L"ComboBox"};
         if (ordinal >= 0x80 && ordinal <= 0x85)
             return classes[ordinal - 0x80];
         return L"#" + std::to_wstring(ordinal);
@@ -238,7 +260,8 @@ public:
 
 private:
     template <typename T>
-    T Take() {
+    T Take()
+    {
         T value;
         std::memcpy(&value, at_, sizeof value);
         at_ += sizeof value;
@@ -252,17 +275,19 @@ private:
 
 // The resource as written, before the dialog manager adapts it (it turns the border of the
 // edits and displays into a client edge, for instance).
-TEST(DialogTemplate, HeaderFontAndControlsAreExactlyAsWritten) {
+TEST(DialogTemplate, HeaderFontAndControlsAreExactlyAsWritten)
+{
     HRSRC found = FindResourceExA(nullptr, MAKEINTRESOURCEA(5) /* RT_DIALOG */,
                                   MAKEINTRESOURCEA(IDD_CONTROLLER_DIALOG),
                                   MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
     ASSERT_NE(found, nullptr) << "no template in language 0x0804";
     TemplateReader reader(LockResource(LoadResource(nullptr, found)));
-    EXPECT_EQ(reader.Word(), 1);       // extended template, version 1
+    EXPECT_EQ(reader.Word(), 1);  // extended template, version 1
     EXPECT_EQ(reader.Word(), 0xFFFF);
-    reader.Dword();                    // help id
+    reader.Dword();  // help id
     EXPECT_EQ(reader.Dword(), DWORD(WS_EX_APPWINDOW));
-    EXPECT_EQ(reader.Dword(), DWORD(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT));
+    EXPECT_EQ(reader.Dword(),
+              DWORD(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT));
     const auto& rows = Template();
     ASSERT_EQ(reader.Word(), rows.size());
     EXPECT_EQ(reader.Short(), 0);

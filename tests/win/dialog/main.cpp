@@ -8,7 +8,8 @@ CSerialLink theLink;
 CString displayText;
 CString portPathText;
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

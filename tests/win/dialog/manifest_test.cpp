@@ -10,9 +10,13 @@
 
 namespace {
 
-HMODULE CommonControls() { return GetModuleHandleA("comctl32.dll"); }
+HMODULE CommonControls()
+{
+    return GetModuleHandleA("comctl32.dll");
+}
 
-std::string LowerCasePath(HMODULE module) {
+std::string LowerCasePath(HMODULE module)
+{
     char path[MAX_PATH] = {};
     GetModuleFileNameA(module, path, MAX_PATH);
     std::string text = path;
@@ -25,7 +29,8 @@ std::string LowerCasePath(HMODULE module) {
 
 // Windows' comctl32 6 says 6.x when asked; Wine's says 5.81 from either folder, so the
 // folder it was loaded from tells the versions apart.
-TEST(Manifest, CommonControlsSixAreLoaded) {
+TEST(Manifest, CommonControlsSixAreLoaded)
+{
     ASSERT_NE(CommonControls(), nullptr);
     auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
         reinterpret_cast<void*>(GetProcAddress(CommonControls(), "DllGetVersion")));
@@ -42,7 +47,8 @@ TEST(Manifest, CommonControlsSixAreLoaded) {
 
 // Visual styles reach the window only if its controls are those of common controls 6, not
 // the plain ones of user32: only those buttons know their ideal size.
-TEST_F(DialogTest, ButtonsAreThoseOfCommonControlsSix) {
+TEST_F(DialogTest, ButtonsAreThoseOfCommonControlsSix)
+{
     for (int id : {IDC_OPENPORT, IDC_ACTIVE, IDC_CHANNEL_UP}) {
         SIZE ideal = {};
         EXPECT_TRUE(SendMessageA(Item(id), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)))

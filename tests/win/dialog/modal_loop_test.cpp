@@ -16,14 +16,16 @@ public:
     HWND lastWindow = nullptr;
 
 protected:
-    BOOL OnInitDialog() override {
+    BOOL OnInitDialog() override
+    {
         BOOL result = CControllerDlg::OnInitDialog();
         lastWindow = m_hWnd;
         for (MSG msg : script)
             ::PostMessageA(msg.hwnd ? msg.hwnd : m_hWnd, msg.message, msg.wParam, msg.lParam);
         return result;
     }
-    LRESULT OnMarker(WPARAM, LPARAM) {
+    LRESULT OnMarker(WPARAM, LPARAM)
+    {
         ++markers;
         return 0;
     }
@@ -31,16 +33,18 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(ScriptedDialog, CControllerDlg)
-    ON_MESSAGE(WM_MARKER, OnMarker)
+ON_MESSAGE(WM_MARKER, OnMarker)
 END_MESSAGE_MAP()
 
-MSG Message(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+MSG Message(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+{
     return MSG{nullptr, message, wParam, lParam, 0, {0, 0}};
 }
 
 }  // namespace
 
-TEST(ModalLoop, EnterAndEscapeKeepTheWindowTheCaptionCloseEndsIt) {
+TEST(ModalLoop, EnterAndEscapeKeepTheWindowTheCaptionCloseEndsIt)
+{
     ScriptedDialog dialog;
     dialog.script = {Message(WM_KEYDOWN, VK_ESCAPE), Message(WM_KEYDOWN, VK_RETURN),
                      Message(WM_MARKER), Message(WM_SYSCOMMAND, SC_CLOSE)};
@@ -50,7 +54,8 @@ TEST(ModalLoop, EnterAndEscapeKeepTheWindowTheCaptionCloseEndsIt) {
     EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
 }
 
-TEST(ModalLoop, QuitEndsTheLoopAndIsLeftForTheCaller) {
+TEST(ModalLoop, QuitEndsTheLoopAndIsLeftForTheCaller)
+{
     ScriptedDialog dialog;
     dialog.script = {Message(WM_MARKER)};
     PostQuitMessage(7);
@@ -62,7 +67,8 @@ TEST(ModalLoop, QuitEndsTheLoopAndIsLeftForTheCaller) {
     PumpMessages();
 }
 
-TEST(ModalLoop, WindowsOutlivingTheirObjectsNoLongerReachThem) {
+TEST(ModalLoop, WindowsOutlivingTheirObjectsNoLongerReachThem)
+{
     auto* dialog = new CControllerDlg;
     ASSERT_TRUE(dialog->Create(IDD_CONTROLLER_DIALOG));
     HWND window = dialog->GetSafeHwnd();

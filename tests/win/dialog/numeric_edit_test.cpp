@@ -6,12 +6,15 @@ namespace {
 class NumericEditTest : public DialogTest {
 protected:
     // Sets the text (not filtered: it does not arrive as WM_CHAR) and the selection.
-    void Start(const char* text, int selStart = -2, int selEnd = -2) {
+    void Start(const char* text, int selStart = -2, int selEnd = -2)
+    {
         SetWindowTextA(edit(), text);
         int end = GetWindowTextLengthA(edit());
-        SendMessageA(edit(), EM_SETSEL, selStart == -2 ? end : selStart, selEnd == -2 ? end : selEnd);
+        SendMessageA(edit(), EM_SETSEL, selStart == -2 ? end : selStart,
+                     selEnd == -2 ? end : selEnd);
     }
-    std::string Type(UINT code) {
+    std::string Type(UINT code)
+    {
         SendMessageA(edit(), WM_CHAR, code, 1);
         return NarrowText(edit());
     }
@@ -22,7 +25,8 @@ protected:
 
 }  // namespace
 
-TEST_F(NumericEditTest, DigitsAndBackspaceAlwaysPass) {
+TEST_F(NumericEditTest, DigitsAndBackspaceAlwaysPass)
+{
     for (int id : {IDC_CHANNEL_EDIT, IDC_POWER_EDIT}) {
         editId = id;
         Start("");
@@ -38,7 +42,8 @@ TEST_F(NumericEditTest, DigitsAndBackspaceAlwaysPass) {
     }
 }
 
-TEST_F(NumericEditTest, PointNeedsTextWithoutAPoint) {
+TEST_F(NumericEditTest, PointNeedsTextWithoutAPoint)
+{
     Start("");
     EXPECT_EQ(Type('.'), "");  // no value begins with a point
     Start("12");
@@ -51,7 +56,8 @@ TEST_F(NumericEditTest, PointNeedsTextWithoutAPoint) {
     EXPECT_EQ(Type('.'), "3.");
 }
 
-TEST_F(NumericEditTest, MinusOnlyInAnEmptyField) {
+TEST_F(NumericEditTest, MinusOnlyInAnEmptyField)
+{
     Start("");
     EXPECT_EQ(Type('-'), "-");
     EXPECT_EQ(Type('-'), "-");
@@ -62,11 +68,12 @@ TEST_F(NumericEditTest, MinusOnlyInAnEmptyField) {
     EXPECT_EQ(Type('-'), "12");  // and when the whole text would be replaced
 }
 
-TEST_F(NumericEditTest, EverythingElseIsDropped) {
+TEST_F(NumericEditTest, EverythingElseIsDropped)
+{
     Start("5");
-    for (UINT code : {UINT('a'), UINT('Z'), UINT(' '), UINT('+'), UINT(','), UINT('e'), 0x16u /* Ctrl+V */,
-                      0x01u /* Ctrl+A */, UINT('\r'), UINT('\t'), 0x1Bu, 0x7Fu, 0xB2u /* superscript 2 */,
-                      0x300Au, 0xFF10u /* fullwidth 0 */}) {
+    for (UINT code : {UINT('a'), UINT('Z'), UINT(' '), UINT('+'), UINT(','), UINT('e'),
+                      0x16u /* Ctrl+V */, 0x01u /* Ctrl+A */, UINT('\r'), UINT('\t'), 0x1Bu, 0x7Fu,
+                      0xB2u /* superscript 2 */, 0x300Au, 0xFF10u /* fullwidth 0 */}) {
         EXPECT_EQ(Type(code), "5") << "code " << code;
     }
 }

@@ -8,7 +8,8 @@ namespace {
 
 class VersionResource : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char path[MAX_PATH];
         GetModuleFileNameA(nullptr, path, MAX_PATH);
         DWORD size = GetFileVersionInfoSizeA(path, nullptr);
@@ -17,7 +18,8 @@ protected:
         ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, data.data()));
     }
     // nullptr when the key is absent.
-    const char* String(const std::string& key) {
+    const char* String(const std::string& key)
+    {
         void* value = nullptr;
         UINT length = 0;
         std::string path = "\\StringFileInfo\\080404b0\\" + key;
@@ -30,7 +32,8 @@ protected:
 
 }  // namespace
 
-TEST_F(VersionResource, StringsOfTheChineseTable) {
+TEST_F(VersionResource, StringsOfTheChineseTable)
+{
     EXPECT_STREQ(String("FileDescription"), "Zorvane.exe");
     EXPECT_STREQ(String("InternalName"), "Zorvane");
     EXPECT_STREQ(String("OriginalFilename"), "Zorvane.EXE");
@@ -42,7 +45,8 @@ TEST_F(VersionResource, StringsOfTheChineseTable) {
         EXPECT_STREQ(String(key), "") << key;
 }
 
-TEST_F(VersionResource, TranslationAndFixedPart) {
+TEST_F(VersionResource, TranslationAndFixedPart)
+{
     WORD* translation = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",

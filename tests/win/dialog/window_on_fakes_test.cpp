@@ -14,7 +14,8 @@ const UINT WM_NEXT_STEP = WM_APP + 2;
 constexpr int FIRST_PORT = 3;
 
 // A module of 96 channels, 7 to 13 dBm, read to the end, at channel 50 and 10 dBm.
-void ReadyModule(DeviceStateRecord& state) {
+void ReadyModule(DeviceStateRecord& state)
+{
     state.channelCount = 96;
     state.powerMin = 700;
     state.powerMax = 1300;
@@ -26,7 +27,8 @@ void ReadyModule(DeviceStateRecord& state) {
 
 // Handles the window's queued messages the way the link's error box does: shows a real box,
 // whose own loop hands them out, and closes it from a timer.
-void ShowErrorBoxMeanwhile() {
+void ShowErrorBoxMeanwhile()
+{
     const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
         if (HWND box = FindWindowA("#32770", "Application Error")) {
             KillTimer(nullptr, id);
@@ -38,7 +40,8 @@ void ShowErrorBoxMeanwhile() {
 }
 
 // Hands the window's queued messages to it, as the link's wait for its worker does.
-void PumpWindow(HWND window) {
+void PumpWindow(HWND window)
+{
     MSG msg;
     while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
@@ -56,27 +59,32 @@ public:
     size_t stepsRun = 0;
 
     HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
-    void Post(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+    void Post(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
         ::PostMessageA(id ? Item(id) : m_hWnd, message, wParam, lParam);
     }
     // A button sends its click to the window at once; a queued click waits its turn.
-    void Click(int id) const {
+    void Click(int id) const
+    {
         ::SendMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                        reinterpret_cast<LPARAM>(Item(id)));
     }
-    void PostClick(int id) const {
+    void PostClick(int id) const
+    {
         ::PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                        reinterpret_cast<LPARAM>(Item(id)));
     }
     std::string Text(int id) const { return NarrowText(Item(id)); }
 
 protected:
-    BOOL OnInitDialog() override {
+    BOOL OnInitDialog() override
+    {
         BOOL result = CControllerDlg::OnInitDialog();
         ::PostMessageA(m_hWnd, WM_NEXT_STEP, 0, 0);
         return result;
     }
-    LRESULT OnNextStep(WPARAM, LPARAM) {
+    LRESULT OnNextStep(WPARAM, LPARAM)
+    {
         if (stepsRun < script.size()) {
             script[stepsRun++]();
             ::PostMessageA(m_hWnd, WM_NEXT_STEP, 0, 0);
@@ -89,7 +97,7 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(ScriptedWindow, CControllerDlg)
-    ON_MESSAGE(WM_NEXT_STEP, OnNextStep)
+ON_MESSAGE(WM_NEXT_STEP, OnNextStep)
 END_MESSAGE_MAP()
 
 // The window on fakes, with COM3 and COM7 present.
@@ -101,7 +109,8 @@ protected:
     void SetUp() override { w.ports.present = {FIRST_PORT, 7}; }
 
     // Runs the script modally; true when every step ran and the close ended the loop.
-    void Run(std::vector<std::function<void()>> script) {
+    void Run(std::vector<std::function<void()>> script)
+    {
         const size_t steps = script.size();
         dialog.script = std::move(script);
         EXPECT_EQ(dialog.DoModal(), IDCANCEL);
@@ -109,16 +118,17 @@ protected:
     }
 
     // Lets the fake clock run, handing each due tick to the window as its WM_TIMER.
-    void Advance(unsigned ms) {
-        w.clock.Advance(ms, [&](unsigned id) {
-            ::SendMessageA(dialog.GetSafeHwnd(), WM_TIMER, id, 0);
-        });
+    void Advance(unsigned ms)
+    {
+        w.clock.Advance(
+            ms, [&](unsigned id) { ::SendMessageA(dialog.GetSafeHwnd(), WM_TIMER, id, 0); });
     }
 };
 
 }  // namespace
 
-TEST_F(WindowOnFakesTest, ASecondClickDuringTheOpenErrorBoxIsDropped) {
+TEST_F(WindowOnFakesTest, ASecondClickDuringTheOpenErrorBoxIsDropped)
+{
     w.link.duringOpen = [&] {
         dialog.PostClick(IDC_OPENPORT);
         ShowErrorBoxMeanwhile();
@@ -133,7 +143,8 @@ TEST_F(WindowOnFakesTest, ASecondClickDuringTheOpenErrorBoxIsDropped) {
          }});
 }
 
-TEST_F(WindowOnFakesTest, DeviceChangesQueuedDuringTheOpenErrorBoxRunOnceAfterIt) {
+TEST_F(WindowOnFakesTest, DeviceChangesQueuedDuringTheOpenErrorBoxRunOnceAfterIt)
+{
     w.link.duringOpen = [&] {
         dialog.Post(0, WM_DEVICECHANGE, 7 /* DBT_DEVNODES_CHANGED */);
         dialog.Post(0, WM_DEVICECHANGE, 7);
@@ -150,7 +161,8 @@ TEST_F(WindowOnFakesTest, DeviceChangesQueuedDuringTheOpenErrorBoxRunOnceAfterIt
          }});
 }
 
-TEST_F(WindowOnFakesTest, AClickAndADeviceChangeQueuedDuringARecoveryWaitForIt) {
+TEST_F(WindowOnFakesTest, AClickAndADeviceChangeQueuedDuringARecoveryWaitForIt)
+{
     Run({[&] { dialog.Click(IDC_OPENPORT); },
          [&] {
              ASSERT_EQ(w.state.portOpen, 1);
@@ -171,7 +183,8 @@ TEST_F(WindowOnFakesTest, AClickAndADeviceChangeQueuedDuringARecoveryWaitForIt) 
          }});
 }
 
-TEST_F(WindowOnFakesTest, EnterInAnEditSetsItsValueEnterElsewhereAndEscapeDoNothing) {
+TEST_F(WindowOnFakesTest, EnterInAnEditSetsItsValueEnterElsewhereAndEscapeDoNothing)
+{
     auto typeAndEnter = [&](int edit, const char* text) {
         return [=] {
             SetWindowTextA(dialog.Item(edit), text);
@@ -186,8 +199,7 @@ TEST_F(WindowOnFakesTest, EnterInAnEditSetsItsValueEnterElsewhereAndEscapeDoNoth
             dialog.Post(id, WM_KEYDOWN, key, 1);
         };
     };
-    Run({[&] { ReadyModule(w.state); },
-         typeAndEnter(IDC_CHANNEL_EDIT, "12.9"),
+    Run({[&] { ReadyModule(w.state); }, typeAndEnter(IDC_CHANNEL_EDIT, "12.9"),
          typeAndEnter(IDC_POWER_EDIT, "8.2"),
          [&] {
              EXPECT_EQ(w.link.TakeSent(), (std::vector<Bytes>{SetFrame(1, 12), SetFrame(2, 819)}));
@@ -207,7 +219,8 @@ TEST_F(WindowOnFakesTest, EnterInAnEditSetsItsValueEnterElsewhereAndEscapeDoNoth
          }});
 }
 
-TEST_F(WindowOnFakesTest, APressOnEachStepButtonHoldsItAndAReleaseAnywherePollsAgain) {
+TEST_F(WindowOnFakesTest, APressOnEachStepButtonHoldsItAndAReleaseAnywherePollsAgain)
+{
     struct Row {
         int id;
         unsigned timer;
@@ -247,9 +260,8 @@ TEST_F(WindowOnFakesTest, APressOnEachStepButtonHoldsItAndAReleaseAnywherePollsA
         dialog.Post(IDC_CHANNEL_UP, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
     });
     // A double-click's second press comes as WM_LBUTTONDBLCLK: no hold, one more step.
-    script.push_back([&] {
-        dialog.Post(IDC_CHANNEL_UP, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(4, 4));
-    });
+    script.push_back(
+        [&] { dialog.Post(IDC_CHANNEL_UP, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(4, 4)); });
     script.push_back([&] {
         EXPECT_EQ(w.clock.Running(), std::set<unsigned>{TIMER_POLL});
         dialog.Post(IDC_CHANNEL_UP, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
@@ -260,7 +272,8 @@ TEST_F(WindowOnFakesTest, APressOnEachStepButtonHoldsItAndAReleaseAnywherePollsA
     Run(std::move(script));
 }
 
-TEST_F(WindowOnFakesTest, ThePollSendsWhatTheRealSlidersShow) {
+TEST_F(WindowOnFakesTest, ThePollSendsWhatTheRealSlidersShow)
+{
     Run({[&] {
         ReadyModule(w.state);
         HWND channel = dialog.Item(IDC_CHANNEL_SLIDER);

@@ -15,7 +15,8 @@
 
 namespace {
 
-double Now() {
+double Now()
+{
     static LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;
         QueryPerformanceFrequency(&f);
@@ -26,7 +27,8 @@ double Now() {
     return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void Summarise(const char* what, const char* unit, std::vector<double> values) {
+void Summarise(const char* what, const char* unit, std::vector<double> values)
+{
     std::sort(values.begin(), values.end());
     auto at = [&](double q) { return values[static_cast<size_t>(q * (values.size() - 1))]; };
     printf("%-22s n=%zu  median %.3f  p10 %.3f  p90 %.3f  min %.3f  max %.3f %s\n", what,
@@ -35,7 +37,8 @@ void Summarise(const char* what, const char* unit, std::vector<double> values) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     OwnerWindow owner;
     ModulePort module(MODULE_PORT);
     CSerialLink link;
@@ -56,9 +59,11 @@ int main(int argc, char** argv) {
         // The window's thread blocks in its message loop, as the dialog's does.
         const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(atoi(argv[2])) * 1000;
         for (ULONGLONG now; (now = GetTickCount64()) < end;) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now),
+                                      QS_ALLINPUT);
             MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
         }
         link.Stop();
         printf("idled %s s\n", argv[2]);

@@ -13,11 +13,15 @@
 // The link's choices that tests make for themselves.
 struct SerialLinkSeam {
     static void WaitByReading(CSerialLink& link, bool byReading) { link.waitByReading = byReading; }
-    static void CreateEventsWith(decltype(&CreateEventA) create) { CSerialLink::createEvent = create; }
+    static void CreateEventsWith(decltype(&CreateEventA) create)
+    {
+        CSerialLink::createEvent = create;
+    }
     // Changes whenever the lock is initialised.
     static const void* LockRecord(const CSerialLink& link) { return link.lock.DebugInfo; }
     // Bytes received on the link's port and not read yet.
-    static DWORD Unread(CSerialLink& link) {
+    static DWORD Unread(CSerialLink& link)
+    {
         DWORD errors = 0;
         COMSTAT status{};
         return ClearCommError(link.portHandle, &errors, &status) ? status.cbInQue : ~0u;
@@ -33,26 +37,31 @@ const std::string OTHER_FRAME("\x00\x01\x02\x02\xBC\xC1", 6);
 class BoxWatcher {
 public:
     BoxWatcher() : worker([this] { Watch(); }) {}
-    ~BoxWatcher() {
+    ~BoxWatcher()
+    {
         stop = true;
         worker.join();
     }
     // The texts seen so far, forgotten once taken.
-    std::vector<std::string> Take() {
+    std::vector<std::string> Take()
+    {
         std::lock_guard<std::mutex> hold(mutex);
         return std::move(texts);
     }
 
 private:
-    static BOOL CALLBACK CollectStatic(HWND child, LPARAM param) {
+    static BOOL CALLBACK CollectStatic(HWND child, LPARAM param)
+    {
         char className[16] = "";
         char text[512] = "";
         GetClassNameA(child, className, sizeof className);
         GetWindowTextA(child, text, sizeof text);
-        if (lstrcmpiA(className, "Static") == 0 && text[0]) *reinterpret_cast<std::string*>(param) = text;
+        if (lstrcmpiA(className, "Static") == 0 && text[0])
+            *reinterpret_cast<std::string*>(param) = text;
         return TRUE;
     }
-    void Watch() {
+    void Watch()
+    {
         while (!stop) {
             HWND box = FindWindowA("#32770", "Application Error");
             if (!box) {
@@ -66,7 +75,8 @@ private:
                 texts.push_back(text);
             }
             PostMessageA(box, WM_COMMAND, IDOK, 0);
-            while (IsWindow(box)) Sleep(5);
+            while (IsWindow(box))
+                Sleep(5);
         }
     }
 
@@ -76,18 +86,22 @@ private:
     std::thread worker;
 };
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-HANDLE WINAPI NoEvent(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+HANDLE WINAPI NoEvent(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR)
+{
     SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return nullptr;
 }
 
 // The handles this process holds (Wine's GetProcessHandleCount gives 0; the system-wide
 // handle list is kept).
-DWORD HandleCount() {
+DWORD HandleCount()
+{
     struct Entry {
         ULONG process;
         BYTE type;
@@ -104,27 +118,31 @@ DWORD HandleCount() {
     ULONG length = 0;
     const auto systemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
     if (NtQuerySystemInformation(systemHandleInformation, buffer.data(),
-                                 static_cast<ULONG>(buffer.size() * sizeof buffer[0]), &length) != 0) {
+                                 static_cast<ULONG>(buffer.size() * sizeof buffer[0]),
+                                 &length) != 0) {
         ADD_FAILURE() << "cannot list the process's handles";
         return 0;
     }
     const List* list = reinterpret_cast<const List*>(buffer.data());
     DWORD count = 0;
     for (ULONG i = 0; i < list->count; i++) {
-        if (list->entries[i].process == GetCurrentProcessId()) count++;
+        if (list->entries[i].process == GetCurrentProcessId())
+            count++;
     }
     return count;
 }
 
 class SerialLinkTest : public ::testing::Test {
 protected:
-    void TearDown() override {
+    void TearDown() override
+    {
         link.Stop();
         EXPECT_EQ(boxes.Take(), std::vector<std::string>()) << "unexpected error boxes";
     }
     // Opens and starts the link on LINK_PORT; the module side is on MODULE_PORT. The worker
     // purges the port when it starts: a first frame through the line shows it has.
-    void Run() {
+    void Run()
+    {
         ASSERT_TRUE(module.IsOpen());
         ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
         ASSERT_TRUE(link.Start());
@@ -134,28 +152,36 @@ protected:
     // Wine does not refuse a second handle to a port, so a closed port shows as the
     // process's handle count falling back to what it was with the link closed. One run of
     // the link first lets Wine make the handles it keeps after a first thread or port.
-    DWORD CountWithoutPort() {
+    DWORD CountWithoutPort()
+    {
         EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
         EXPECT_TRUE(link.Start());
         link.Stop();
         EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, ABSENT_PORT), 0);
         // The ended worker's thread handle goes a moment after Stop: wait for 50 ms of calm.
         DWORD count = HandleCount();
-        while (PumpUntil([&] { return HandleCount() != count; }, 50)) count = HandleCount();
+        while (PumpUntil([&] { return HandleCount() != count; }, 50))
+            count = HandleCount();
         return count;
     }
-    ::testing::AssertionResult HandleCountFallsTo(DWORD count) {
-        if (PumpUntil([&] { return HandleCount() == count; }, 1000)) return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << HandleCount() << " handles, " << count << " without the port";
+    ::testing::AssertionResult HandleCountFallsTo(DWORD count)
+    {
+        if (PumpUntil([&] { return HandleCount() == count; }, 1000))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << HandleCount() << " handles, " << count << " without the port";
     }
-    bool ReceivedCount(size_t n, DWORD timeoutMs = 3000) {
+    bool ReceivedCount(size_t n, DWORD timeoutMs = 3000)
+    {
         return PumpUntil([&] { return owner.Bytes().size() >= n; }, timeoutMs);
     }
     // Waits until a worker is blocked handing a message to this thread.
-    static bool DeliveryPending() {
+    static bool DeliveryPending()
+    {
         const ULONGLONG end = GetTickCount64() + 3000;
         while (!(GetQueueStatus(QS_SENDMESSAGE) & (QS_SENDMESSAGE << 16))) {
-            if (GetTickCount64() >= end) return false;
+            if (GetTickCount64() >= end)
+                return false;
             Sleep(1);
         }
         return true;
@@ -179,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(, WorkerTest, ::testing::Bool(),
                              return info.param ? "ByteReads" : "CommEvents";
                          });
 
-TEST_P(WorkerTest, DeliversEveryByteInOrderWithThePortNumber) {
+TEST_P(WorkerTest, DeliversEveryByteInOrderWithThePortNumber)
+{
     Run();
     ASSERT_TRUE(module.Write(FRAME));
     ASSERT_TRUE(ReceivedCount(6));
@@ -193,7 +220,8 @@ TEST_P(WorkerTest, DeliversEveryByteInOrderWithThePortNumber) {
 
 // Bytes that come while the window handles one are read in the same pass: no new port
 // event announces bytes that were already queued when the worker looked.
-TEST_P(WorkerTest, BytesArrivingDuringHandlingAreDeliveredToo) {
+TEST_P(WorkerTest, BytesArrivingDuringHandlingAreDeliveredToo)
+{
     Run();
     owner.onMessage = [&](const LinkMessage&) {
         if (owner.messages.size() == 1) {
@@ -206,7 +234,8 @@ TEST_P(WorkerTest, BytesArrivingDuringHandlingAreDeliveredToo) {
     EXPECT_EQ(owner.Bytes(), FRAME);
 }
 
-TEST_P(WorkerTest, SendWritesTheWholeFrame) {
+TEST_P(WorkerTest, SendWritesTheWholeFrame)
+{
     Run();
     ASSERT_TRUE(link.Send(FRAME.data(), 6));
     EXPECT_EQ(module.Read(6), FRAME);
@@ -216,7 +245,8 @@ TEST_P(WorkerTest, SendWritesTheWholeFrame) {
 
 // While the worker waits for the window, two frames are handed over: only the second
 // is written, once.
-TEST_P(WorkerTest, TheLatestOfTwoSendsIsWrittenOnce) {
+TEST_P(WorkerTest, TheLatestOfTwoSendsIsWrittenOnce)
+{
     Run();
     owner.onMessage = [&](const LinkMessage&) {
         link.Send(FRAME.data(), 6);
@@ -231,7 +261,8 @@ TEST_P(WorkerTest, TheLatestOfTwoSendsIsWrittenOnce) {
 // the write waits part-way): the rest of the earlier frame must still be the earlier
 // frame, and the new one is written whole after it. The purge before the second write may
 // drop the tail of the first, never add to it.
-TEST_P(WorkerTest, AFrameReplacedWhileBeingWrittenIsNotTorn) {
+TEST_P(WorkerTest, AFrameReplacedWhileBeingWrittenIsNotTorn)
+{
     const int size = 512 * 1024;  // far more than the ptys and socat hold
     ASSERT_EQ(link.Open(&owner.wnd, LINK_PORT, 9600, 'N', 8, 0, EV_RXCHAR, size, 1000, 1000, 1000,
                         1000, 1000),
@@ -250,12 +281,14 @@ TEST_P(WorkerTest, AFrameReplacedWhileBeingWrittenIsNotTorn) {
 
     const size_t firstBytes = std::count(line.begin(), line.end(), 'a');
     EXPECT_EQ(line.find_first_not_of('a'), firstBytes) << "the first frame has foreign bytes";
-    EXPECT_EQ(line.size() - firstBytes, static_cast<size_t>(size)) << "the second frame is not written once, whole";
+    EXPECT_EQ(line.size() - firstBytes, static_cast<size_t>(size))
+        << "the second frame is not written once, whole";
 }
 
 // Each frame's reply comes back whole, though it follows the write closely (the waiting
 // read may take its first byte while the worker is still writing).
-TEST_P(WorkerTest, EveryReplyToAFrameArrivesWhole) {
+TEST_P(WorkerTest, EveryReplyToAFrameArrivesWhole)
+{
     Run();
     std::string replies;
     for (char round = 0; round < 20; round++) {
@@ -272,7 +305,8 @@ TEST_P(WorkerTest, EveryReplyToAFrameArrivesWhole) {
 // Bytes keep coming while frames are written: the purge before each write may drop what
 // is queued, but what reaches the window keeps the line's order, each byte once, and all
 // that comes after the last write arrives.
-TEST_P(WorkerTest, AStreamCutByWritesKeepsItsOrder) {
+TEST_P(WorkerTest, AStreamCutByWritesKeepsItsOrder)
+{
     Run();
     std::atomic<bool> streamed{false};
     std::thread line([&] {
@@ -290,7 +324,8 @@ TEST_P(WorkerTest, AStreamCutByWritesKeepsItsOrder) {
     std::atomic<bool> read{false};
     std::thread reader([&] {
         const ULONGLONG end = GetTickCount64() + 3000;
-        while (!EndsWith(written, OTHER_FRAME) && GetTickCount64() < end) written += module.Read(1, 100);
+        while (!EndsWith(written, OTHER_FRAME) && GetTickCount64() < end)
+            written += module.Read(1, 100);
         read = true;
     });
     PumpUntil([&] { return read.load(); });
@@ -307,7 +342,8 @@ TEST_P(WorkerTest, AStreamCutByWritesKeepsItsOrder) {
     }
 }
 
-TEST_F(SerialLinkTest, SendRefusesLengthsOutsideTheBuffer) {
+TEST_F(SerialLinkTest, SendRefusesLengthsOutsideTheBuffer)
+{
     char big[600] = {};
     EXPECT_FALSE(link.Send(FRAME.data(), 6)) << "before any Open there is no buffer";
     ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
@@ -325,7 +361,8 @@ TEST_F(SerialLinkTest, SendRefusesLengthsOutsideTheBuffer) {
 // Shutdown and a frame signalled together: shutdown wins and nothing is written. The
 // worker is held in the window's handler while a Send and a Stop (from another thread,
 // which cannot pump this window) are both made.
-TEST_P(WorkerTest, ShutdownWinsOverAPendingWrite) {
+TEST_P(WorkerTest, ShutdownWinsOverAPendingWrite)
+{
     Run();
     std::atomic<bool> stopping{false};
     std::atomic<bool> stopped{false};
@@ -337,7 +374,8 @@ TEST_P(WorkerTest, ShutdownWinsOverAPendingWrite) {
             link.Stop();
             stopped = true;
         });
-        while (!stopping) Sleep(1);
+        while (!stopping)
+            Sleep(1);
         Sleep(100);  // Stop signals at once and then waits for the worker
     };
     ASSERT_TRUE(module.Write("x"));
@@ -349,7 +387,8 @@ TEST_P(WorkerTest, ShutdownWinsOverAPendingWrite) {
 // With only EV_TXEMPTY enabled, which leads to nothing, the worker leaves received bytes
 // queued; the purge before a write throws them away. What is left queued is seen after
 // Stop from a fresh handle.
-TEST_F(SerialLinkTest, UnreadInputIsDiscardedBeforeAWrite) {
+TEST_F(SerialLinkTest, UnreadInputIsDiscardedBeforeAWrite)
+{
     auto runWithoutReading = [&] {
         ASSERT_EQ(link.Open(&owner.wnd, LINK_PORT, 9600, 'N', 8, 0, EV_TXEMPTY, 512, 1000, 1000,
                             1000, 1000, 1000),
@@ -379,7 +418,8 @@ TEST_F(SerialLinkTest, UnreadInputIsDiscardedBeforeAWrite) {
 
 // The worker is in SendMessageA when Stop begins: Stop must let the byte be handled, and
 // then find the worker gone and close the port.
-TEST_P(WorkerTest, StopWhileAByteIsBeingDelivered) {
+TEST_P(WorkerTest, StopWhileAByteIsBeingDelivered)
+{
     const DWORD withoutPort = CountWithoutPort();
     Run();
     ASSERT_TRUE(module.Write("x"));
@@ -391,7 +431,8 @@ TEST_P(WorkerTest, StopWhileAByteIsBeingDelivered) {
 
 // Open and the destructor wait for the worker as Stop does: one that is handing a byte to
 // this thread's window gets it handled, and ends.
-TEST_F(SerialLinkTest, OpenAndDestructionLetADeliveryFinish) {
+TEST_F(SerialLinkTest, OpenAndDestructionLetADeliveryFinish)
+{
     Run();
     ASSERT_TRUE(module.Write("x"));
     ASSERT_TRUE(DeliveryPending());
@@ -413,7 +454,8 @@ TEST_F(SerialLinkTest, OpenAndDestructionLetADeliveryFinish) {
 
 // Open cannot run a worker without its events: it fails and holds no port. The next Open
 // makes them and works, and the lock it initialised the first time is left alone.
-TEST_F(SerialLinkTest, AnOpenWithoutEventsFailsAndTheNextOneWorks) {
+TEST_F(SerialLinkTest, AnOpenWithoutEventsFailsAndTheNextOneWorks)
+{
     const DWORD withoutPort = CountWithoutPort();
     CSerialLink fresh;
     SerialLinkSeam::CreateEventsWith(NoEvent);
@@ -435,7 +477,8 @@ TEST_F(SerialLinkTest, AnOpenWithoutEventsFailsAndTheNextOneWorks) {
     fresh.Stop();
 }
 
-TEST_F(SerialLinkTest, StopWithoutStartReturnsAtOnceAndClosesThePort) {
+TEST_F(SerialLinkTest, StopWithoutStartReturnsAtOnceAndClosesThePort)
+{
     const DWORD withoutPort = CountWithoutPort();
     ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
     const ULONGLONG start = GetTickCount64();
@@ -446,7 +489,8 @@ TEST_F(SerialLinkTest, StopWithoutStartReturnsAtOnceAndClosesThePort) {
 
 // A Stop right after Start, before the worker has run, must still wait for it; a worker
 // left behind would find the port closed and report its wait failing.
-TEST_P(WorkerTest, StopRightAfterStartEndsTheWorker) {
+TEST_P(WorkerTest, StopRightAfterStartEndsTheWorker)
+{
     const DWORD withoutPort = CountWithoutPort();
     for (int i = 0; i < 20; i++) {
         ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
@@ -459,7 +503,8 @@ TEST_P(WorkerTest, StopRightAfterStartEndsTheWorker) {
 
 // The dialog may end, and its window object go, before the link is stopped: the worker
 // drops the bytes that come meanwhile and the link still stops and reopens normally.
-TEST_P(WorkerTest, BytesForAnOwnerThatIsGoneAreDropped) {
+TEST_P(WorkerTest, BytesForAnOwnerThatIsGoneAreDropped)
+{
     auto gone = std::make_unique<OwnerWindow>();
     ASSERT_EQ(OpenLikePortPanel(link, &gone->wnd, LINK_PORT), 1);
     ASSERT_TRUE(link.Start());
@@ -477,7 +522,8 @@ TEST_P(WorkerTest, BytesForAnOwnerThatIsGoneAreDropped) {
     EXPECT_EQ(owner.Bytes(), FRAME);
 }
 
-TEST_F(SerialLinkTest, AnAbsentPortGivesZeroWithoutABoxAndAnotherOpensAtOnce) {
+TEST_F(SerialLinkTest, AnAbsentPortGivesZeroWithoutABoxAndAnotherOpensAtOnce)
+{
     EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, ABSENT_PORT), 0);
     EXPECT_EQ(boxes.Take().size(), 0u);
     Run();
@@ -486,7 +532,8 @@ TEST_F(SerialLinkTest, AnAbsentPortGivesZeroWithoutABoxAndAnotherOpensAtOnce) {
     EXPECT_EQ(owner.messages[0].lParam, static_cast<LPARAM>(LINK_PORT));
 }
 
-TEST_F(SerialLinkTest, ASecondOpenLetsGoOfTheFirstPort) {
+TEST_F(SerialLinkTest, ASecondOpenLetsGoOfTheFirstPort)
+{
     ModulePort module2(MODULE_PORT_2);
     const DWORD withoutPort = CountWithoutPort();
     ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
@@ -506,7 +553,8 @@ TEST_F(SerialLinkTest, ASecondOpenLetsGoOfTheFirstPort) {
 // The settings stay on the line after the link closes it; they are read back from a fresh
 // handle after the line was first set to something else. A pty keeps the baud rate and
 // the stop bits; it forces 8 data bits and no parity, so the parity table is checked alone.
-DCB SettingsAfterOpen(CSerialLink& link, CWnd* owner, int stopBits) {
+DCB SettingsAfterOpen(CSerialLink& link, CWnd* owner, int stopBits)
+{
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     {
@@ -527,7 +575,8 @@ DCB SettingsAfterOpen(CSerialLink& link, CWnd* owner, int stopBits) {
     return dcb;
 }
 
-TEST_F(SerialLinkTest, LineSettingsLandOnTheLine) {
+TEST_F(SerialLinkTest, LineSettingsLandOnTheLine)
+{
     const DCB dcb = SettingsAfterOpen(link, &owner.wnd, 0);
     EXPECT_EQ(dcb.BaudRate, 9600u);
     EXPECT_EQ(dcb.ByteSize, 8);
@@ -536,7 +585,8 @@ TEST_F(SerialLinkTest, LineSettingsLandOnTheLine) {
     EXPECT_EQ(SettingsAfterOpen(link, &owner.wnd, 2).StopBits, TWOSTOPBITS);
 }
 
-TEST(SerialSettingsTest, ParityLettersAreUpperCaseOnly) {
+TEST(SerialSettingsTest, ParityLettersAreUpperCaseOnly)
+{
     EXPECT_EQ(ParityFromLetter('N'), NOPARITY);
     EXPECT_EQ(ParityFromLetter('E'), EVENPARITY);
     EXPECT_EQ(ParityFromLetter('O'), ODDPARITY);
@@ -553,20 +603,23 @@ TEST(SerialSettingsTest, ParityLettersAreUpperCaseOnly) {
 
 // A device that opens but is no serial port fails the first configuration step: one box
 // names it, the rest are skipped, and Open still reports the port as opened.
-TEST_F(SerialLinkTest, AFailingSettingIsReportedInABox) {
+TEST_F(SerialLinkTest, AFailingSettingIsReportedInABox)
+{
     EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, NOT_SERIAL_PORT), 1);
     link.Stop();
     const std::vector<std::string> texts = boxes.Take();
     ASSERT_EQ(texts.size(), 1u);
     const std::string& text = texts[0];
-    EXPECT_EQ(text.rfind("WARNING:  SetCommTimeouts() Failed with the following error: \n", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("WARNING:  SetCommTimeouts() Failed with the following error: \n", 0), 0u)
+        << text;
     EXPECT_EQ(text.substr(text.size() - 10), "\nPort: 45\n") << text;
 }
 
 class ErrorBoxTest : public SerialLinkTest {
 protected:
     // The one box shown for `operation` with `code` as the last error, on ABSENT_PORT.
-    std::string Report(const char* operation, DWORD code) {
+    std::string Report(const char* operation, DWORD code)
+    {
         EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, ABSENT_PORT), 0);
         SetLastError(code);
         link.ReportError(operation);
@@ -576,23 +629,26 @@ protected:
     }
 };
 
-TEST_F(ErrorBoxTest, NamesTheOperationTheSystemTextAndThePort) {
+TEST_F(ErrorBoxTest, NamesTheOperationTheSystemTextAndThePort)
+{
     const std::string text = Report("WriteFile()", ERROR_ACCESS_DENIED);
     char system[200] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0x0400, system, sizeof system,
-                   nullptr);
-    EXPECT_EQ(text, "WARNING:  WriteFile() Failed with the following error: \n" + std::string(system) +
-                        "\nPort: 49\n");
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0x0400, system,
+                   sizeof system, nullptr);
+    EXPECT_EQ(text, "WARNING:  WriteFile() Failed with the following error: \n" +
+                        std::string(system) + "\nPort: 49\n");
 }
 
-TEST_F(ErrorBoxTest, ACodeWithoutSystemTextIsStillShown) {
+TEST_F(ErrorBoxTest, ACodeWithoutSystemTextIsStillShown)
+{
     const std::string text = Report("ReadFile()", 0x2000BEEF);
     EXPECT_EQ(text, "WARNING:  ReadFile() Failed with the following error: \n"
                     "Error 536919791 (no description).\nPort: 49\n");
 }
 
 // The message is built in 200 bytes; a long text is cut short, the port line kept.
-TEST_F(ErrorBoxTest, ALongMessageIsCutBeforeThePortLine) {
+TEST_F(ErrorBoxTest, ALongMessageIsCutBeforeThePortLine)
+{
     const std::string operation(300, 'x');
     const std::string text = Report(operation.c_str(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(text.size(), 199u);
