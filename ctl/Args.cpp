@@ -17,6 +17,8 @@ const char programHelp[] =
     "  sweep channel|power [--from X] [--to X] [--step X] [--dwell MS] [--repeat N]\n"
     "                   step through channels or powers, one line per confirmed step\n"
     "  monitor          show every frame received, decoded, until Ctrl-C\n"
+    "  serve [--listen ADDR:PORT] [--allow ADDR[/BITS],...] [--max-clients N] [--trace]\n"
+    "                   hold the port and serve the module as a SCPI instrument over TCP\n"
     "\n"
     "Options:\n"
     "  -p, --port PORT  COM5, 5 or a device path (on Linux COMn is /dev/ttyS<n-1>)\n"
@@ -68,6 +70,16 @@ const char monitorHelp[] =
     "bytes that form no valid frame (found as the window's parser finds frames). Runs\n"
     "until Ctrl-C, or for --duration MS.\n";
 
+const char serveHelp[] =
+    "Usage: zorvane-ctl -p PORT serve [--listen ADDR:PORT] [--allow ADDR[/BITS],...]\n"
+    "                   [--max-clients N] [--trace]\n"
+    "Reads the module's limits and settings as info does, then serves it as a SCPI\n"
+    "instrument: lines of text over TCP (pyvisa: TCPIP::HOST::PORT::SOCKET, with\n"
+    "read_termination '\\n'). --listen ADDR:PORT (default 127.0.0.1:5025) is where it\n"
+    "listens; --allow takes the client addresses or networks let in (default: all);\n"
+    "--max-clients N (1-64, default 8) connections at a time; --trace logs every command\n"
+    "and frame with a time stamp on standard error. Ctrl-C stops it, with status 0.\n";
+
 struct CommandName {
     const char* name;
     Command command;
@@ -76,7 +88,7 @@ struct CommandName {
 const CommandName commandNames[] = {
     {"ports", Command::Ports},     {"info", Command::Info},     {"channel", Command::Channel},
     {"power", Command::Power},     {"output", Command::Output}, {"sweep", Command::Sweep},
-    {"monitor", Command::Monitor},
+    {"monitor", Command::Monitor}, {"serve", Command::Serve},
 };
 
 bool ParseWhole(const std::string& text, long long min, long long max, long long& value)
@@ -190,7 +202,8 @@ private:
     {
         std::string name = arg.substr(0, arg.find('='));
         bool hasEquals = name.size() != arg.size();
-        if ((name == "--json" || name == "--help" || name == "-h") && hasEquals)
+        if ((name == "--json" || name == "--help" || name == "-h" || name == "--trace") &&
+            hasEquals)
             return Fail("option '" + name + "' takes no value");
         if (name == "--json") {
             o_.json = true;
@@ -224,6 +237,23 @@ private:
                 return Fail("--repeat takes a whole number from 0 to 1000000, not '" + value + "'");
             o_.repeat = static_cast<long>(count);
             return Only(name, Command::Sweep);
+        }
+        if (name == "--trace") {
+            o_.trace = true;
+            return Only(name, Command::Serve);
+        }
+        if (name == "--listen")
+            return Value(arg, name, o_.listen) && Only(name, Command::Serve);
+        if (name == "--allow")
+            return Value(arg, name, o_.allow) && Only(name, Command::Serve);
+        if (name == "--max-clients") {
+            long long count;
+            if (!Value(arg, name, value))
+                return false;
+            if (!ParseWhole(value, 1, 64, count))
+                return Fail("--max-clients takes a whole number from 1 to 64, not '" + value + "'");
+            o_.maxClients = static_cast<long>(count);
+            return Only(name, Command::Serve);
         }
         if (name == "--from")
             return Value(arg, name, value) && Number(name, value, o_.from, o_.hasFrom) &&
@@ -325,6 +355,7 @@ const char* HelpText(Command command)
     case Command::Output: return outputHelp;
     case Command::Sweep: return sweepHelp;
     case Command::Monitor: return monitorHelp;
+    case Command::Serve: return serveHelp;
     default: return programHelp;
     }
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { None, Ports, Info, Channel, Power, Output, Sweep, Monitor };
+enum class Command { None, Ports, Info, Channel, Power, Output, Sweep, Monitor, Serve };
 
 struct Options {
     Command command = Command::None;
@@ -28,6 +28,12 @@ struct Options {
 
     // monitor
     int64_t durationMs = 0;  // 0: until Ctrl-C
+
+    // serve
+    std::string listen = "127.0.0.1:5025";  // ADDR:PORT
+    std::string allow;                      // ADDR[/BITS],... ("" lets every address in)
+    long maxClients = 8;
+    bool trace = false;
 };
 
 // Fills options from the arguments after the program name. On a usage error returns

@@ -6,6 +6,7 @@
 #include "Exchange.h"
 #include "FrequencyLabel.h"
 #include "Report.h"
+#include "Serve.h"
 
 namespace {
 
@@ -76,6 +77,10 @@ public:
             return Ports();
         if (o_.command == Command::Sweep || o_.command == Command::Monitor)
             clock_.CatchStop();
+        if (o_.command == Command::Serve) {
+            clock_.CatchStop();
+            return RunServe(o_, PortPath(), portName_, port_, clock_, err_);
+        }
         int code = Open();
         if (code != EXIT_OK)
             return code;
@@ -129,11 +134,18 @@ private:
         return EXIT_OK;
     }
 
-    int Open()
+    // The device path of -p; names the port for messages too.
+    std::string PortPath()
     {
         int number = 0;
         std::string path = ParsePortNumber(o_.port, number) ? port_.NumberedPath(number) : o_.port;
         portName_ = path == o_.port ? path : o_.port + " (" + path + ")";
+        return path;
+    }
+
+    int Open()
+    {
+        std::string path = PortPath();
         std::string error;
         if (!port_.Open(path, error))
             return PortFail(EXIT_USAGE, error);

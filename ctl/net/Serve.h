@@ -1,0 +1,12 @@
+// zorvane-ctl serve: the module as a SCPI instrument over TCP.
+#pragma once
+#include <ostream>
+#include <string>
+#include "Args.h"
+#include "Platform.h"
+
+// Opens the port at path (named portName in messages), reads the module's limits and
+// settings, then serves SCPI clients until Ctrl-C. Returns the exit status: 2 when the
+// port cannot be opened at start or the listening address is unusable, 0 after Ctrl-C.
+int RunServe(const Options& options, const std::string& path, const std::string& portName,
+             Port& port, Clock& clock, std::ostream& err);
