@@ -97,6 +97,15 @@ void ScpiSession::SetConfirmed(uint8_t code, uint16_t value)
                                  Value(code, answer));
 }
 
+// Nothing outside the module's range is sent: SCPI clients expect an error, not a clamp.
+void ScpiSession::SetInRange(uint8_t code, double value, double min, double max)
+{
+    if (value >= min && value <= max)
+        SetConfirmed(code, static_cast<uint16_t>(value));
+    else
+        Fail(SCPI_OUT_OF_RANGE);
+}
+
 void ScpiSession::ChannelSet(const ScpiUnit& unit, std::string&)
 {
     const ScpiParam* param = nullptr;
@@ -123,11 +132,7 @@ void ScpiSession::ChannelSet(const ScpiUnit& unit, std::string&)
     } else {
         channel = std::round(param->number);
     }
-    if (channel < 1 || channel > state.channelCount) {
-        Fail(SCPI_OUT_OF_RANGE);
-        return;
-    }
-    SetConfirmed(CMD_CHANNEL, static_cast<uint16_t>(channel));
+    SetInRange(CMD_CHANNEL, channel, 1, state.channelCount);
 }
 
 void ScpiSession::ChannelQuery(const ScpiUnit& unit, std::string& reply)
@@ -274,11 +279,7 @@ void ScpiSession::PowerSet(const ScpiUnit& unit, std::string&)
     } else {
         counts = std::round(param->number * 100.0);
     }
-    if (!(counts >= state.powerMin && counts <= state.powerMax)) {
-        Fail(SCPI_OUT_OF_RANGE);
-        return;
-    }
-    SetConfirmed(CMD_POWER, static_cast<uint16_t>(counts));
+    SetInRange(CMD_POWER, counts, state.powerMin, state.powerMax);
 }
 
 void ScpiSession::PowerQuery(const ScpiUnit& unit, std::string& reply)

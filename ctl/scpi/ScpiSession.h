@@ -40,6 +40,7 @@ private:
     int MinMax(const ScpiUnit& unit);  // 0 none, -1 MIN, 1 MAX, 2 fault (queued)
     uint8_t Stb() const;
     void SetConfirmed(uint8_t code, uint16_t value);
+    void SetInRange(uint8_t code, double value, double min, double max);
 
     void Idn(const ScpiUnit&, std::string& reply);
     void Rst(const ScpiUnit&, std::string& reply);
