@@ -1,4 +1,5 @@
 #include "ChannelPowerControls.h"
+#include "StartupSequence.h"
 #include "TypedValues.h"
 
 namespace {
@@ -24,7 +25,7 @@ ChannelPowerControls::ChannelPowerControls(DeviceStateRecord& state, FrameSink& 
 
 bool ChannelPowerControls::ControlsLive() const
 {
-    return state.stage != STAGE_IDLE;
+    return ModuleRead(state.stage);
 }
 
 bool ChannelPowerControls::CanSend() const
@@ -57,14 +58,16 @@ void ChannelPowerControls::SendOutsideThePoll(SendOne send)
 
 void ChannelPowerControls::PollTick(int channelSliderPos, int powerSliderPos)
 {
-    // The poll looks at the port only, not at the stage.
+    // Until the module is read, the sliders show no value of it.
+    if (!CanSend())
+        return;
     const uint8_t channel = static_cast<uint8_t>(channelSliderPos);
-    if (channel != state.channel && state.portOpen) {
+    if (channel != state.channel) {
         SendChannel(channel);
         clock.Pause(SEND_PAUSE_MS);
     }
     const uint16_t power = static_cast<uint16_t>(powerSliderPos);
-    if (power != state.power && state.portOpen) {
+    if (power != state.power) {
         SendPower(power);
         clock.Pause(SEND_PAUSE_MS);
     }

@@ -11,7 +11,7 @@ public:
     ChannelPowerControls(DeviceStateRecord& state, FrameSink& link, UiClock& clock);
 
     // A TIMER_POLL tick, given the sliders' positions: the sliders are the reference, so a
-    // value the module did not take is sent again.
+    // value the module did not take is sent again. Nothing is sent before the module is read.
     void PollTick(int channelSliderPos, int powerSliderPos);
     // A left-button press on a step button starts its hold.
     void Press(StepButton button);
@@ -31,6 +31,8 @@ public:
     uint8_t HoldCount() const { return holdCount; }
 
 private:
+    // The controls act once the start-up has read the module; they send while the port is
+    // open as well.
     bool ControlsLive() const;
     bool CanSend() const;
     void SendChannel(uint8_t channel);

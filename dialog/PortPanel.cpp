@@ -90,17 +90,20 @@ void PortPanel::ToggleOpen()
         if (selected < 0 || selected >= table.count)
             return;
         state.openPort = table.ports[selected];
-        if (!OpenAndStart())
-            return;  // nothing visible changes
-        view.ShowPortOpen(true);
-        clock.StartTimer(TIMER_STARTUP, STARTUP_PERIOD_MS);
+        switch (OpenAndStart()) {
+        case OpenResult::Opened:
+            view.ShowPortOpen(true);
+            clock.StartTimer(TIMER_STARTUP, STARTUP_PERIOD_MS);
+            break;
+        case OpenResult::NotOpened: break;  // nothing visible changes
+        case OpenResult::Refused: CloseDown(); break;
+        }
         return;
     }
 
     link.Stop();
     clock.Pause(SETTLE_MS);
-    StopAllTimers();
-    ShowClosed();
+    CloseDown();
 }
 
 void PortPanel::Recover()
@@ -114,23 +117,29 @@ void PortPanel::Recover()
     link.Stop();
     state.portOpen = 0;
     clock.Pause(SETTLE_MS);
-    if (ports.Present(state.openPort)) {
-        // Same port, same stage, same timers: start-up or polling carries on. A failed
-        // reopening leaves the panel showing the port open, ready for another click.
-        OpenAndStart();
+    // Same port, same stage, same timers: start-up or polling carries on. A reopening that
+    // fails leaves the panel showing the port open, ready for another click; a port that
+    // now refuses its settings is no use to another click, and the panel closes as if the
+    // port had gone.
+    if (ports.Present(state.openPort) && OpenAndStart() != OpenResult::Refused)
         return;
-    }
-    StopAllTimers();
-    ShowClosed();
+    CloseDown();
 }
 
-bool PortPanel::OpenAndStart()
+OpenResult PortPanel::OpenAndStart()
 {
-    if (!link.Open(state.openPort))
-        return false;
-    link.Start();
-    state.portOpen = 1;
-    return true;
+    const OpenResult result = link.Open(state.openPort);
+    if (result == OpenResult::Opened) {
+        link.Start();
+        state.portOpen = 1;
+    }
+    return result;
+}
+
+void PortPanel::CloseDown()
+{
+    StopAllTimers();
+    ShowClosed();
 }
 
 void PortPanel::ShowClosed()

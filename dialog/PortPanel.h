@@ -45,7 +45,8 @@ private:
     void ToggleOpen();
     void Recover();
     void RunPendingDeviceChanges();
-    bool OpenAndStart();
+    OpenResult OpenAndStart();
+    void CloseDown();
     void ShowClosed();
     void StopAllTimers();
 

@@ -2,12 +2,13 @@
 #include "ComPorts.h"
 #include "Globals.h"
 
-bool ProgramLink::Open(uint8_t port)
+OpenResult ProgramLink::Open(uint8_t port)
 {
     // 9600 baud, no parity, 8 data bits, one stop bit; received characters; a 512-byte
     // write buffer; time-outs of 1000 s.
-    return theLink.Open(&owner, port, 9600, 'N', 8, 0, EV_RXCHAR, 512, 1000, 1000, 1000, 1000,
-                        1000) != 0;
+    if (theLink.Open(&owner, port, 9600, 'N', 8, 0, EV_RXCHAR, 512, 1000, 1000, 1000, 1000, 1000))
+        return OpenResult::Opened;
+    return theLink.SettingsRefused() ? OpenResult::Refused : OpenResult::NotOpened;
 }
 
 void ProgramLink::Start()

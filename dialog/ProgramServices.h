@@ -7,7 +7,7 @@
 class ProgramLink : public PortLink {
 public:
     explicit ProgramLink(CWnd& owner) : owner(owner) {}
-    bool Open(uint8_t port) override;
+    OpenResult Open(uint8_t port) override;
     void Start() override;
     void Stop() override;
     void Send(const DeviceFrame& frame) override;

@@ -26,11 +26,18 @@ public:
     virtual void Send(const DeviceFrame& frame) = 0;
 };
 
-// The link as the port panel drives it. Open tells whether the port was opened; Stop
-// returns once the link is stopped and may handle the window's messages meanwhile.
+// What came of opening a port.
+enum class OpenResult : uint8_t {
+    Opened,     // opened and set up for the module
+    NotOpened,  // absent, busy or no such port; nothing shown
+    Refused,    // it opened but refused a setting: the link showed why and let it go
+};
+
+// The link as the port panel drives it. Open may handle the window's messages while its
+// error box is up; Stop returns once the link is stopped and may handle them meanwhile.
 class PortLink : public FrameSink {
 public:
-    virtual bool Open(uint8_t port) = 0;
+    virtual OpenResult Open(uint8_t port) = 0;
     virtual void Start() = 0;
     virtual void Stop() = 0;
 };

@@ -4,6 +4,14 @@
 #include "DeviceFrame.h"
 #include "DeviceState.h"
 
+// Whether the start-up has read the module: its limits, and its channel, power and output.
+// Until then nothing may be sent to change it: every value it would be given rests on
+// values not read yet.
+inline bool ModuleRead(uint8_t stage)
+{
+    return stage == STAGE_READY;
+}
+
 // The query to send at this stage, or nullptr (STAGE_READY, unknown values).
 const DeviceFrame* StartupQuery(uint8_t stage);
 

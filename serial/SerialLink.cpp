@@ -37,6 +37,7 @@ bool RunningUnderWine()
 }  // namespace
 
 decltype(&CreateEventA) CSerialLink::createEvent = CreateEventA;
+decltype(&SetCommTimeouts) CSerialLink::setCommTimeouts = SetCommTimeouts;
 
 BYTE ParityFromLetter(char letter)
 {
@@ -62,7 +63,8 @@ CSerialLink::CSerialLink()
     : lock{}, lockReady(false), workerEnded(nullptr), shutdownEvent(nullptr), portHandle(nullptr),
       writeEvent(nullptr), events{}, overlapped{}, timeouts{}, dcb{}, ownerWindow(nullptr),
       portNumber(0), writeBuffer(nullptr), eventMask(0), writeBufferSize(0),
-      writeLength(1), ioOverlapped{}, waitByReading(RunningUnderWine()), arrivedByte(0)
+      writeLength(1), ioOverlapped{}, waitByReading(RunningUnderWine()), arrivedByte(0),
+      settingsRefused(false)
 {}
 
 CSerialLink::~CSerialLink()
@@ -86,6 +88,7 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
 {
     // Callers stop the link first; this only makes sure no worker outlives the old port.
     WaitForWorker();
+    settingsRefused = false;
 
     for (HANDLE* event : {&overlapped.hEvent, &writeEvent, &shutdownEvent, &ioOverlapped.hEvent}) {
         if (*event) {
@@ -134,24 +137,25 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
     }
     portHandle = handle;
 
-    // A failed step is reported and skips the steps after it; the port stays open as it is.
-    [&] {
+    // A port that refuses a setting is no line to the module: the failed step is reported,
+    // the steps after it are skipped and the port is let go.
+    const bool configured = [&] {
         timeouts.ReadIntervalTimeout = readInterval * 1000;
         timeouts.ReadTotalTimeoutMultiplier = readMultiplier * 1000;
         timeouts.ReadTotalTimeoutConstant = readConstant * 1000;
         timeouts.WriteTotalTimeoutMultiplier = writeMultiplier * 1000;
         timeouts.WriteTotalTimeoutConstant = writeConstant * 1000;
-        if (!SetCommTimeouts(portHandle, &timeouts)) {
+        if (!setCommTimeouts(portHandle, &timeouts)) {
             ReportError("SetCommTimeouts()");
-            return;
+            return false;
         }
         if (!SetCommMask(portHandle, eventMask)) {
             ReportError("SetCommMask()");
-            return;
+            return false;
         }
         if (!GetCommState(portHandle, &dcb)) {
             ReportError("GetCommState()");
-            return;
+            return false;
         }
         dcb.fRtsControl = RTS_CONTROL_ENABLE;
         dcb.EvtChar = 0x71;
@@ -159,9 +163,19 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
         dcb.Parity = paritySetting;
         dcb.ByteSize = static_cast<BYTE>(dataBits);
         dcb.StopBits = stopBitsSetting;
-        if (!SetCommState(portHandle, &dcb))
+        if (!SetCommState(portHandle, &dcb)) {
             ReportError("SetCommState()");
+            return false;
+        }
+        return true;
     }();
+    settingsRefused = !configured;
+    if (!configured) {
+        CloseHandle(portHandle);
+        portHandle = nullptr;
+        LeaveCriticalSection(&lock);
+        return 0;
+    }
 
     PurgeComm(portHandle, PURGE_ALL);
     LeaveCriticalSection(&lock);
@@ -267,66 +281,97 @@ UINT CSerialLink::WorkerProc(LPVOID param)
     CSerialLink* link = static_cast<CSerialLink*>(param);
     if (link->portHandle)
         PurgeComm(link->portHandle, PURGE_ALL);
+    if (link->waitByReading && (link->eventMask & EV_RXCHAR))
+        link->WaitWithByteReads();
+    else
+        link->WaitWithCommEvents();
+    // The link may be gone once this is signalled: nothing of it is touched after.
+    SetEvent(link->workerEnded);
+    AfxEndThread(WORKER_EXIT_CODE, TRUE);
+    return WORKER_EXIT_CODE;  // not reached
+}
 
+CSerialLink::Wake CSerialLink::WaitForWork()
+{
+    switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0: return Wake::Shutdown;
+    case WAIT_OBJECT_0 + 1: return Wake::Port;
+    case WAIT_OBJECT_0 + 2: return Wake::Write;
+    default: return Wake::Nothing;
+    }
+}
+
+void CSerialLink::WaitWithCommEvents()
+{
+    for (;;) {
+        StartCommEventWait();
+        switch (WaitForWork()) {
+        case Wake::Shutdown: return;
+        case Wake::Port: OnPortEvent(NO_BYTE); break;
+        case Wake::Write: WriteBytes(); break;
+        case Wake::Nothing: break;
+        }
+    }
+}
+
+void CSerialLink::WaitWithByteReads()
+{
     // The waiting read needs read time-outs of its own: return what is queued, else wait for
-    // one byte. The write time-outs stay as Open set them. A port that refuses them is
-    // waited on with comm events.
-    COMMTIMEOUTS waiting = link->timeouts;
+    // one byte. The write time-outs stay as Open set them.
+    COMMTIMEOUTS waiting = timeouts;
     waiting.ReadIntervalTimeout = MAXDWORD;
     waiting.ReadTotalTimeoutMultiplier = MAXDWORD;
     waiting.ReadTotalTimeoutConstant = BYTE_WAIT_MS;
-    const bool byReading = link->waitByReading && (link->eventMask & EV_RXCHAR) &&
-                           SetCommTimeouts(link->portHandle, &waiting);
-    // A read that failed is started again only after the next write, as a failed comm-event
-    // wait is: until then the worker waits for shutdown and writes.
-    enum { IDLE, READING, FAILED } byteWait = IDLE;
+    bool timeoutsSet = false;
+    // A read that could not start (its time-outs included) is tried again only after the
+    // next write, as a failed comm-event wait is: until then the worker waits for shutdown
+    // and writes.
+    enum { IDLE, READING, FAILED } read = IDLE;
 
     for (;;) {
-        if (!byReading) {
-            link->StartCommEventWait();
-        } else if (byteWait == IDLE) {
-            byteWait = link->StartByteRead() ? READING : FAILED;
+        if (read == IDLE) {
+            timeoutsSet = timeoutsSet || SetWaitingTimeouts(waiting);
+            read = timeoutsSet && StartByteRead() ? READING : FAILED;
         }
-
-        switch (WaitForMultipleObjects(3, link->events, FALSE, INFINITE)) {
-        case WAIT_OBJECT_0:
-            if (byteWait == READING)
-                link->EndByteRead(true);
-            // The link may be gone once this is signalled: nothing of it is touched after.
-            SetEvent(link->workerEnded);
-            AfxEndThread(WORKER_EXIT_CODE, TRUE);
+        switch (WaitForWork()) {
+        case Wake::Shutdown:
+            if (read == READING)
+                EndByteRead(true);
+            return;
+        case Wake::Port: {
+            const int got = EndByteRead(false);
+            read = got == READ_FAILED ? FAILED : IDLE;
+            // A read that brought nothing is no port event.
+            if (got >= 0)
+                OnPortEvent(got);
             break;
-        case WAIT_OBJECT_0 + 1:
-            if (!byReading) {
-                link->OnPortEvent(NO_BYTE);
-            } else if (const int got = link->EndByteRead(false); got != READ_FAILED) {
-                byteWait = IDLE;
-                // A read that brought nothing is no port event.
-                if (got != NO_BYTE)
-                    link->OnPortEvent(got);
-            } else {
-                byteWait = FAILED;
-            }
-            break;
-        case WAIT_OBJECT_0 + 2:
+        }
+        case Wake::Write:
             // The purge before the write must not meet the waiting read (under Wine the read
             // then fails), so the read ends first. A byte it has already taken is a port
             // event and comes first; the write follows on the next pass.
-            if (byteWait == READING) {
-                const int got = link->EndByteRead(true);
-                byteWait = IDLE;
+            if (read == READING) {
+                const int got = EndByteRead(true);
+                read = IDLE;
                 if (got >= 0) {
-                    link->OnPortEvent(got);
+                    OnPortEvent(got);
                     break;
                 }
             }
-            link->WriteBytes();
-            if (byteWait == FAILED)
-                byteWait = IDLE;
+            WriteBytes();
+            read = IDLE;
             break;
-        default: break;
+        case Wake::Nothing: break;
         }
     }
+}
+
+bool CSerialLink::SetWaitingTimeouts(COMMTIMEOUTS& waiting)
+{
+    if (setCommTimeouts(portHandle, &waiting))
+        return true;
+    ReportError("SetCommTimeouts()");
+    return false;
 }
 
 void CSerialLink::StartCommEventWait()

@@ -18,14 +18,32 @@ constexpr UINT WM_LINK_RXFLAG = WM_USER + 8;
 BYTE ParityFromLetter(char letter);
 BYTE StopBitsFromCode(int code);
 
+// Who touches what:
+// - The user-interface thread, the one that owns the owner window, constructs and destroys
+//   the link and calls Open, Start, Stop and Send. The worker runs WorkerProc and what it
+//   calls; it is the only thread that uses the port while it runs.
+// - The worker reads portHandle, events, overlapped, ioOverlapped, timeouts, eventMask,
+//   waitByReading, ownerWindow and portNumber. Open sets them, and Open, Stop and the
+//   destructor change them only after the worker has ended, so they hold still while it
+//   runs. Send replaces writeBuffer's contents and writeLength at any time, under slotLock,
+//   under which the worker takes its copy. workerEnded is lowered by Start before the thread
+//   exists and raised by the worker as its last act.
+// - The worker shows the error boxes of its own failures itself, on its thread: while one is
+//   up it reads nothing, and Stop goes on handling the window's messages until the box is
+//   closed and the worker has ended. Open's boxes come up inside Open, on the user-interface
+//   thread, whose messages the box hands out meanwhile.
+// - So the two threads never do port work at the same time, and lock is never contended.
+//   It is still taken around each port operation of both, so that the port work stays
+//   exclusive should the user-interface thread ever touch the port while a worker runs;
+//   uncontended it costs next to nothing.
 class CSerialLink {
 public:
     CSerialLink();
     virtual ~CSerialLink();
 
-    // 1 when the port was opened (also when a later setting failed and was reported),
-    // 0 when it could not be opened or the link's events could not be made. Time-outs are
-    // given in seconds.
+    // 1 when the port was opened and set up; 0 when it could not be opened, the link's
+    // events could not be made, or the port refused a setting (reported in a box, and the
+    // port closed again). Time-outs are given in seconds.
     int Open(CWnd* owner, UINT port, UINT baud, char parity, int dataBits, int stopBits,
              DWORD eventMask, UINT writeBufferSize, UINT readInterval, UINT readMultiplier,
              UINT readConstant, UINT writeMultiplier, UINT writeConstant);
@@ -37,15 +55,25 @@ public:
     BOOL Send(const void* bytes, int length);
     // Shows the error box for a failed port operation, with the last error's text.
     void ReportError(const char* operation);
+    // Whether the last Open failed because the port refused a setting.
+    bool SettingsRefused() const { return settingsRefused; }
 
     CSerialLink(const CSerialLink&) = delete;
     CSerialLink& operator=(const CSerialLink&) = delete;
 
 private:
-    // Lets the tests choose how the worker waits and make event creation fail.
+    // Lets the tests choose how the worker waits and make event creation or time-outs fail.
     friend struct SerialLinkSeam;
 
+    // What woke the worker.
+    enum class Wake { Shutdown, Port, Write, Nothing };
+
     static UINT WorkerProc(LPVOID param);
+    Wake WaitForWork();
+    // The worker's two ways of waiting for the port; each returns on shutdown.
+    void WaitWithCommEvents();
+    void WaitWithByteReads();
+    bool SetWaitingTimeouts(COMMTIMEOUTS& waiting);
     void StartCommEventWait();
     bool StartByteRead();
     int EndByteRead(bool cancel);
@@ -59,7 +87,9 @@ private:
     void WaitForWorker();
     bool EventsExist() const;
 
-    static decltype(&CreateEventA) createEvent;  // CreateEventA, unless a test says otherwise
+    // CreateEventA and SetCommTimeouts, unless a test says otherwise.
+    static decltype(&CreateEventA) createEvent;
+    static decltype(&SetCommTimeouts) setCommTimeouts;
 
     CRITICAL_SECTION lock;  // port I/O of Open and of the worker
     bool lockReady;         // lock is initialised (by the first Open)
@@ -83,6 +113,7 @@ private:
     // one-byte read that waits for the next byte takes their place there.
     bool waitByReading;
     BYTE arrivedByte;  // what that read brings
+    bool settingsRefused;
 };
 
 extern CSerialLink theLink;

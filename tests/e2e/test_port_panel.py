@@ -151,6 +151,23 @@ class PortPanelTest(h.TestCase):
         self.assertEqual(state["ports.sel"], "0")
         self.assertEqual(state.error_boxes(), [])
 
+    def test_a_click_during_the_start_up_sends_nothing(self):
+        sim = self.start_sim()
+        self.start_app()
+        sim.command("mute 2")  # the start-up waits for the power, the sliders laid out
+        self.open_port(sim)
+        sim.wait_frames(lambda f: [e.code for e in f].count(2) >= 2, 5, "the power query twice")
+        self.session.click(h.IDC_POWER_UP)
+        left, top, _, _ = self.probe.state().rect("window.client")
+        self.session.click_at(left + 4, top + 4)  # the window's background
+        sim.command("unmute 2")
+        self.probe.wait_state(lambda st: st.text(IDC_ACTIVE) == "ON", 5, "ON")
+        # The poll a click would have started ticks every 500 ms.
+        self.probe.stays(lambda st: st.text(h.IDC_POWER_EDIT) == "10.00", 1.2, "the power unchanged")
+        rx = sim.frames("RX")
+        self.assertEqual([f for f in rx if f.bytes[:2] == bytes([0x00, 0x01])], [], "set frames sent")
+        self.assert_queries(rx)
+
 
 if __name__ == "__main__":
     h.main()

@@ -241,8 +241,70 @@ TEST_F(ControlsTest, PollSendsWhatTheSlidersShowThatTheModuleDoesNot)
     EXPECT_EQ(w.state.channel, 41);
     EXPECT_EQ(w.state.power, 1234);
 
-    // The poll ignores the stage: a slider moved before the start-up ended still counts.
+    // Before the start-up has read the module the sliders show none of its values.
     w.state.stage = STAGE_IDLE;
     controls.PollTick(42, 1234);
-    EXPECT_EQ(w.link.TakeSent(), std::vector<Bytes>{SetFrame(1, 42)});
+    EXPECT_TRUE(w.link.sent.empty());
+}
+
+// Every stage of the start-up, from its first tick to the last answer: no control and no
+// poll sends or starts a timer. Once the module is read the first of each acts.
+TEST_F(ControlsTest, NothingIsSentUntilTheStartupHasReadTheModule)
+{
+    for (uint8_t stage : {STAGE_IDLE, STAGE_POWER_MAX, STAGE_POWER_MIN, STAGE_FIRST_FREQ,
+                          STAGE_GRID, STAGE_CHANNEL, STAGE_POWER, STAGE_OUTPUT}) {
+        SCOPED_TRACE(static_cast<int>(stage));
+        w.state.stage = stage;
+        for (StepButton button : {StepButton::ChannelDown, StepButton::ChannelUp,
+                                  StepButton::PowerDown, StepButton::PowerUp}) {
+            controls.Press(button);
+            controls.Release();
+            controls.Step(button);
+        }
+        controls.SetChannel("5");
+        controls.SetPower("9");
+        controls.ToggleOutput();
+        controls.PollTick(7, 800);
+        EXPECT_TRUE(w.link.sent.empty());
+        EXPECT_TRUE(w.clock.log.empty());
+        EXPECT_EQ(w.state.channel, 40);
+        EXPECT_EQ(w.state.power, 1000);
+    }
+
+    w.state.stage = STAGE_READY;
+    controls.Press(StepButton::PowerUp);
+    EXPECT_EQ(w.clock.Running(), std::set<unsigned>{TIMER_PWR_UP});
+    controls.Release();
+    controls.Step(StepButton::PowerUp);
+    controls.SetChannel("5");
+    controls.PollTick(6, 1001);
+    EXPECT_EQ(w.link.TakeSent(),
+              (std::vector<Bytes>{SetFrame(2, 1001), SetFrame(1, 5), SetFrame(1, 6)}));
+}
+
+// As an operator meets it: power up pressed before the power limits are read, then a click
+// on the window once the grid answer has laid the power slider out at 700 but before the
+// power is read. Neither may send: the first would send power 0, the poll the second starts
+// would send 700.
+TEST(ControlsDuringStartupTest, APressBeforeTheLimitsAndAClickBeforeThePowerSendNothing)
+{
+    FakeWindow w;
+    ChannelPowerControls controls{w.state, w.link, w.clock};
+    w.state.portOpen = 1;
+    w.state.channelCount = 96;
+    w.state.stage = STAGE_POWER_MAX;
+    controls.Press(StepButton::PowerUp);
+    controls.Release();
+    controls.Step(StepButton::PowerUp);
+
+    w.state.powerMax = 1300;
+    w.state.powerMin = 700;
+    w.state.stage = STAGE_POWER;
+    controls.Release();
+    w.clock.Advance(2 * POLL_PERIOD_MS, [&](unsigned id) {
+        if (id == TIMER_POLL)
+            controls.PollTick(1, 700);
+    });
+    EXPECT_TRUE(w.link.sent.empty());
+    EXPECT_TRUE(w.clock.Running().empty());
 }

@@ -209,3 +209,34 @@ TEST_F(PortPanelTest, MessagesDuringCloseAndRecoveryWaitForTheirEnd)
     EXPECT_EQ(w.link.calls, (Log{"stop", "open 3", "start", "stop", "open 3", "start"}));
     EXPECT_EQ(w.state.portOpen, 1);
 }
+
+TEST_F(PortPanelTest, APortThatRefusesItsSettingsEndsClosed)
+{
+    // A click and a device change come while the link's box is up.
+    w.link.unconfigured = {3};
+    w.view.selected = 1;
+    w.link.duringOpen = [&] {
+        panel.OpenPortClicked();
+        panel.DeviceChanged();
+    };
+    panel.OpenPortClicked();
+    EXPECT_EQ(w.link.calls, Log{"open 3"});  // one open, one box
+    EXPECT_EQ(w.state.portOpen, 0);
+    EXPECT_FALSE(w.view.shownOpen);
+    EXPECT_EQ(w.view.items, (std::vector<std::string>{"COM1", "COM3", "COM10"}));
+    EXPECT_EQ(w.view.selected, 0);
+    EXPECT_TRUE(w.clock.Running().empty());
+
+    // Set up once, refusing when a device change reopens it: closed, as if it had gone.
+    w.link.unconfigured.clear();
+    OpenAt(1);
+    w.state.stage = STAGE_GRID;
+    w.clock.StartTimer(TIMER_STARTUP, STARTUP_PERIOD_MS);
+    w.link.unconfigured = {3};
+    panel.DeviceChanged();
+    EXPECT_EQ(w.link.calls, (Log{"stop", "open 3"}));
+    EXPECT_EQ(w.state.portOpen, 0);
+    EXPECT_EQ(w.state.stage, STAGE_IDLE);
+    EXPECT_FALSE(w.view.shownOpen);
+    EXPECT_TRUE(w.clock.Running().empty());
+}

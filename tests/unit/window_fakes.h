@@ -31,17 +31,20 @@ class FakeLink : public PortLink {
 public:
     Log calls;  // "open 7", "start", "stop"
     std::vector<Bytes> sent;
-    std::set<int> refused;  // ports whose Open fails
+    std::set<int> refused;       // ports whose Open fails
+    std::set<int> unconfigured;  // ports that open but refuse their settings
     // Run inside Open or Stop, as the messages an error box or the wait for the worker
     // would dispatch there.
     std::function<void()> duringOpen, duringStop;
 
-    bool Open(uint8_t port) override
+    OpenResult Open(uint8_t port) override
     {
         calls.push_back("open " + std::to_string(port));
         if (duringOpen)
             std::exchange(duringOpen, nullptr)();
-        return refused.count(port) == 0;
+        if (unconfigured.count(port))
+            return OpenResult::Refused;
+        return refused.count(port) ? OpenResult::NotOpened : OpenResult::Opened;
     }
     void Start() override { calls.push_back("start"); }
     void Stop() override

@@ -17,6 +17,10 @@ struct SerialLinkSeam {
     {
         CSerialLink::createEvent = create;
     }
+    static void SetTimeoutsWith(decltype(&SetCommTimeouts) set)
+    {
+        CSerialLink::setCommTimeouts = set;
+    }
     // Changes whenever the lock is initialised.
     static const void* LockRecord(const CSerialLink& link) { return link.lock.DebugInfo; }
     // Bytes received on the link's port and not read yet.
@@ -90,6 +94,12 @@ bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+BOOL WINAPI NoTimeouts(HANDLE, LPCOMMTIMEOUTS)
+{
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
 }
 
 HANDLE WINAPI NoEvent(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR)
@@ -602,17 +612,51 @@ TEST(SerialSettingsTest, ParityLettersAreUpperCaseOnly)
 }
 
 // A device that opens but is no serial port fails the first configuration step: one box
-// names it, the rest are skipped, and Open still reports the port as opened.
+// names it, the rest are skipped, and Open lets the port go and reports it not opened.
 TEST_F(SerialLinkTest, AFailingSettingIsReportedInABox)
 {
-    EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, NOT_SERIAL_PORT), 1);
-    link.Stop();
+    // The first box makes handles that Wine keeps; the second open shows whether the port
+    // stays held.
+    EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, NOT_SERIAL_PORT), 0);
+    boxes.Take();
+    const DWORD withoutPort = CountWithoutPort();
+    EXPECT_EQ(OpenLikePortPanel(link, &owner.wnd, NOT_SERIAL_PORT), 0);
+    EXPECT_TRUE(link.SettingsRefused());
+    EXPECT_TRUE(HandleCountFallsTo(withoutPort)) << "the port is held";
     const std::vector<std::string> texts = boxes.Take();
     ASSERT_EQ(texts.size(), 1u);
     const std::string& text = texts[0];
     EXPECT_EQ(text.rfind("WARNING:  SetCommTimeouts() Failed with the following error: \n", 0), 0u)
         << text;
     EXPECT_EQ(text.substr(text.size() - 10), "\nPort: 45\n") << text;
+}
+
+// The waiting read cannot run without its time-outs: the worker says so in a box, as for
+// any failed port operation, instead of waiting another way; it still writes, and after
+// the next write it tries again.
+TEST_F(SerialLinkTest, AWaitingReadWithoutItsTimeoutsIsReported)
+{
+    SerialLinkSeam::WaitByReading(link, true);
+    ASSERT_EQ(OpenLikePortPanel(link, &owner.wnd, LINK_PORT), 1);
+    SerialLinkSeam::SetTimeoutsWith(NoTimeouts);
+    ASSERT_TRUE(link.Start());
+    std::vector<std::string> texts;
+    const bool shown = PumpUntil([&] {
+        for (std::string& text : boxes.Take())
+            texts.push_back(text);
+        return !texts.empty();
+    });
+    SerialLinkSeam::SetTimeoutsWith(SetCommTimeouts);
+    ASSERT_TRUE(shown) << "no box";
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].rfind("WARNING:  SetCommTimeouts() Failed", 0), 0u) << texts[0];
+
+    // The box takes a moment to close on a bare X server; the worker writes after it.
+    ASSERT_TRUE(link.Send("?", 1));
+    ASSERT_EQ(module.Read(1, 5000), "?");
+    ASSERT_TRUE(module.Write(FRAME));
+    ASSERT_TRUE(ReceivedCount(6));
+    EXPECT_EQ(owner.Bytes(), FRAME);
 }
 
 class ErrorBoxTest : public SerialLinkTest {
