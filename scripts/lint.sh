@@ -2,14 +2,14 @@
 # Static analysis: clang-tidy (.clang-tidy) over the portable code with the native build's
 # compile commands and over the Windows code with the cross build's, then cppcheck over
 # both. Findings are fixed, or silenced at the place with the reason. Exits non-zero on any.
-# Usage: scripts/lint.sh [FILE|FOLDER...]   (default: the whole program, tests aside)
+# Usage: scripts/lint.sh [FILE|FOLDER...]   (default: the program and its tests)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 folders=(protocol serial dialog app afx ctl sim)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=("${folders[@]}")
+[ ${#targets[@]} -gt 0 ] || targets=("${folders[@]}" tests)
 
 for preset in host win64; do
   [ -f "build/$preset/compile_commands.json" ] || cmake --preset "$preset" >/dev/null
