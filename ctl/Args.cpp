@@ -393,6 +393,7 @@ private:
             return Fail("no port given (-p PORT)");
         if (o_.hasStep && !(o_.step > 0 && o_.step <= 100000))
             return Fail("--step must be above 0 and at most 100000");
+        // NOLINTNEXTLINE(bugprone-narrowing-conversions): at most 100000 here, exact as a double
         if (o_.hasStep && !o_.sweepPower && o_.step != static_cast<long>(o_.step))
             return Fail("--step of a channel sweep takes a whole number");
         if (o_.hasStep && o_.sweepPower && o_.step < 0.005)

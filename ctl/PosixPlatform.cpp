@@ -57,7 +57,7 @@ bool IsRealUart(const std::string& device)
     return type >> value && value != 0;
 }
 
-class PosixPort : public Port {
+class PosixPort final : public Port {
 public:
     ~PosixPort() override { Close(); }
 

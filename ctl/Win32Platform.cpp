@@ -38,7 +38,7 @@ std::string SystemText(const char* what, DWORD code)
     return message;
 }
 
-class Win32Port : public Port {
+class Win32Port final : public Port {
 public:
     ~Win32Port() override { Close(); }
 

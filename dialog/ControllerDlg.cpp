@@ -29,14 +29,13 @@ CControllerDlg::CControllerDlg(const WindowServices& services, CWnd* pParent)
 {}
 
 CControllerDlg::CControllerDlg(const WindowServices* services, CWnd* pParent)
-    : CDialog(IDD_CONTROLLER_DIALOG, pParent), m_programLink(*this), m_windowClock(*this),
+    : CDialog(IDD_CONTROLLER_DIALOG, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_MAIN)),
+      m_programLink(*this), m_windowClock(*this),
       m_services(services
                      ? *services
                      : WindowServices{DeviceState, m_programLink, m_machinePorts, m_windowClock}),
       m_panel(m_services, *this), m_controls(m_services.state, m_services.link, m_services.clock)
-{
-    m_hIcon = AfxGetApp()->LoadIcon(IDI_MAIN);
-}
+{}
 
 void CControllerDlg::DoDataExchange(CDataExchange* pDX)
 {

@@ -18,8 +18,7 @@ case "${1:-}" in
 esac
 bash scripts/setup.sh
 
-version=$(sed -nE 's/^ *FILEVERSION +([0-9]+) *, *([0-9]+) *, *([0-9]+) *, *([0-9]+) *$/\1.\2.\3.\4/p' res/Zorvane.rc)
-[ -n "$version" ] || { echo "release: no FILEVERSION in res/Zorvane.rc" >&2; exit 1; }
+version=$(bash scripts/version.sh)
 commit=$(git rev-parse HEAD)
 commit_time=$(git log -1 --format=%ct)
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then

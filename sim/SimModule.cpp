@@ -132,8 +132,11 @@ bool SetSimField(SimSettings& settings, const std::string& name, const std::stri
             continue;
         long value = 0;
         if (!ParseNumber(text, field.min, field.max, value)) {
+            // An error message, built once on the way out.
+            // NOLINTBEGIN(performance-inefficient-string-concatenation)
             error = name + " takes a whole number from " + std::to_string(field.min) + " to " +
                     std::to_string(field.max) + ", not \"" + text + "\"";
+            // NOLINTEND(performance-inefficient-string-concatenation)
             return false;
         }
         field.store(settings, value);

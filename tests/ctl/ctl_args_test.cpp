@@ -4,7 +4,7 @@
 
 namespace {
 
-bool Parse(std::vector<std::string> args, Options& options, std::string& error)
+bool Parse(const std::vector<std::string>& args, Options& options, std::string& error)
 {
     return ParseArgs(args, options, error);
 }

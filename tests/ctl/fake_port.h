@@ -2,6 +2,7 @@
 // and time passes only when the tool waits, so every exchange is exact and instant.
 #pragma once
 #include <algorithm>
+#include <cstddef>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -85,9 +86,10 @@ public:
             if (onAnswer)
                 onAnswer(arrived_);
         }
-        size_t count = std::min(size, arrived_.size());
-        std::copy(arrived_.begin(), arrived_.begin() + count, buffer);
-        arrived_.erase(arrived_.begin(), arrived_.begin() + count);
+        const size_t count = std::min(size, arrived_.size());
+        const auto end = arrived_.begin() + static_cast<std::ptrdiff_t>(count);
+        std::copy(arrived_.begin(), end, buffer);
+        arrived_.erase(arrived_.begin(), end);
         return static_cast<int>(count);
     }
 
@@ -112,7 +114,7 @@ struct Outcome {
     std::string err;
 };
 
-inline Outcome RunWith(Port& port, Clock& clock, std::vector<std::string> args)
+inline Outcome RunWith(Port& port, Clock& clock, const std::vector<std::string>& args)
 {
     std::ostringstream out;
     std::ostringstream err;

@@ -54,52 +54,61 @@ protected:
 
 }  // namespace
 
-TEST_F(ControlsTest, HoldingChannelDownFrom96ReachesOneAtTheFortiethTick)
+// The step tables and clamps are the arithmetic's (control_math_test); here only that a
+// hold plays them: the button's own timer, holdCount raised before each step, each step
+// taken from the value the last one left, and the click at the release by one.
+TEST_F(ControlsTest, AHeldButtonStepsFromTheLastValueByTheArithmeticAndItsClickByOne)
 {
     w.state.channel = 96;
     Hold(StepButton::ChannelDown, 41);
-    std::vector<int> expected = {95, 94, 93, 92, 91, 90, 89, 88, 87, 86,      // step 1
-                                 84, 82, 80, 78, 76, 74, 72, 70, 68, 66, 64,  // step 2
-                                 61, 58, 55, 52, 49, 46, 43, 40, 37, 34, 31,  // step 3
-                                 27, 23, 19, 15, 11, 7,  3,  1,               // step 4
-                                 1,                                           // tick 41
-                                 1};                                          // the click
+    std::vector<int> expected;
+    uint8_t channel = 96;
+    uint8_t holdCount = 0;
+    for (int tick = 1; tick <= 41; ++tick) {
+        holdCount = HoldCountAfterTick(StepButton::ChannelDown, holdCount);
+        expected.push_back(channel =
+                               ChannelDown(channel, StepSize(StepButton::ChannelDown, holdCount)));
+    }
+    expected.push_back(ChannelDown(channel, 1));  // the click
+    EXPECT_EQ(expected.front(), 95);
+    EXPECT_EQ(expected.back(), 1);
     EXPECT_EQ(Values(w.link.TakeSent(), 1), expected);
 }
 
-TEST_F(ControlsTest, HoldingPowerUpFrom700ReachesTheMaximumAtTheSeventyFifthTick)
+// Every button through 260 ticks of its timer, the value put back before each tick so
+// that every step size shows: each button grows its own count up to its own cap.
+TEST_F(ControlsTest, EachHeldButtonReachesItsOwnCapThroughItsTicks)
 {
-    w.state.power = 700;
-    Hold(StepButton::PowerUp, 75);
-    std::vector<int> sent = Values(w.link.TakeSent(), 2);
-    ASSERT_EQ(sent.size(), 76u);
-    EXPECT_EQ(std::vector<int>(sent.begin(), sent.begin() + 10),
-              (std::vector<int>{701, 702, 703, 704, 706, 708, 710, 712, 714, 717}));
-    EXPECT_EQ(sent[73], 1299);
-    EXPECT_EQ(sent[74], 1300);
-    EXPECT_EQ(sent[75], 1300);  // the click, clamped
-}
-
-TEST_F(ControlsTest, ChannelUpAndPowerDownStopGrowingAtTheirCap)
-{
-    // Channel up: 8 channels at most; 9 from tick 88 on without the cap.
     w.state.channelCount = 255;
-    controls.Press(StepButton::ChannelUp);
-    for (int tick = 1; tick <= 90; ++tick) {
-        w.state.channel = 1;
-        controls.StepTimerTick(TIMER_CH_UP);
-    }
-    EXPECT_EQ(Values(w.link.TakeSent(), 1).back(), 9);  // 1 + 80 / 11 + 1
-    EXPECT_EQ(controls.HoldCount(), 80);
-
-    // Power down: 17 counts at most.
     w.state.powerMin = 0;
-    controls.Press(StepButton::PowerDown);
-    for (int tick = 1; tick <= 100; ++tick) {
-        w.state.power = 5000;
-        controls.StepTimerTick(TIMER_PWR_DOWN);
+    w.state.powerMax = 60000;
+    struct Row {
+        StepButton button;
+        int code;
+        int from;
+        int sign;
+    } rows[] = {{StepButton::ChannelDown, 1, 128, -1},
+                {StepButton::ChannelUp, 1, 128, 1},
+                {StepButton::PowerDown, 2, 30000, -1},
+                {StepButton::PowerUp, 2, 30000, 1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.code * 10 + row.sign);
+        controls.Press(row.button);
+        std::vector<int> expected;
+        uint8_t holdCount = 0;
+        w.clock.Advance(260 * STEP_PERIOD_MS, [&](unsigned id) {
+            w.state.channel = 128;
+            w.state.power = 30000;
+            ASSERT_TRUE(controls.StepTimerTick(id)) << "timer " << id;
+            holdCount = HoldCountAfterTick(row.button, holdCount);
+            expected.push_back(row.from +
+                               row.sign * static_cast<int>(StepSize(row.button, holdCount)));
+        });
+        EXPECT_EQ(expected.size(), 260u);
+        EXPECT_EQ(Values(w.link.TakeSent(), row.code), expected);
+        EXPECT_EQ(controls.HoldCount(), holdCount);
+        controls.Release();
     }
-    EXPECT_EQ(Values(w.link.TakeSent(), 2).back(), 5000 - 17);
 }
 
 TEST_F(ControlsTest, EachButtonStepsItsOwnQuantityAndClampsAtItsOwnBound)

@@ -24,9 +24,10 @@ protected:
             KillTimer(window, id);
         DialogTest::TearDown();
     }
-    std::vector<LRESULT> Receive(std::vector<uint8_t> bytes, LPARAM port = PORT)
+    std::vector<LRESULT> Receive(const std::vector<uint8_t>& bytes, LPARAM port = PORT)
     {
         std::vector<LRESULT> results;
+        results.reserve(bytes.size());
         for (uint8_t byte : bytes)
             results.push_back(SendMessageA(window, WM_LINK_RXCHAR, byte, port));
         return results;

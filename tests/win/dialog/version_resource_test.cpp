@@ -1,6 +1,7 @@
 // The version resource, read back as Explorer reads it from the executable's file.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,35 +33,43 @@ protected:
 
 }  // namespace
 
-TEST_F(VersionResource, StringsOfTheChineseTable)
+// One version throughout: the fixed part, the strings Explorer shows, and the one the
+// release command names the zips with, read from the resource script at configure time.
+TEST_F(VersionResource, FileAndProductVersionAreTheReleasesEverywhere)
 {
-    EXPECT_STREQ(String("FileDescription"), "Zorvane.exe");
-    EXPECT_STREQ(String("InternalName"), "Zorvane");
-    EXPECT_STREQ(String("OriginalFilename"), "Zorvane.EXE");
-    EXPECT_STREQ(String("ProductName"), "Zorvane");
-    EXPECT_STREQ(String("FileVersion"), "1, 0, 0, 1");
-    EXPECT_STREQ(String("ProductVersion"), "1, 0, 0, 1");
-    for (const char* key : {"Comments", "CompanyName", "LegalTrademarks", "PrivateBuild",
-                            "SpecialBuild", "LegalCopyright"})
-        EXPECT_STREQ(String(key), "") << key;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    const DWORD parts[] = {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                           HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
+    std::string dotted;
+    std::string listed;  // as the strings write it
+    for (DWORD part : parts) {
+        dotted += (dotted.empty() ? "" : ".") + std::to_string(part);
+        listed += (listed.empty() ? "" : ", ") + std::to_string(part);
+    }
+    EXPECT_EQ(dotted, ZORVANE_RELEASE_VERSION);
+    ASSERT_NE(String("FileVersion"), nullptr);
+    ASSERT_NE(String("ProductVersion"), nullptr);
+    EXPECT_EQ(String("FileVersion"), listed);
+    EXPECT_EQ(String("ProductVersion"), listed);
 }
 
-TEST_F(VersionResource, TranslationAndFixedPart)
+// Explorer finds the strings through the translation: it must name their table.
+TEST_F(VersionResource, TranslationNamesTheStringTable)
 {
     WORD* translation = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
                                reinterpret_cast<void**>(&translation), &length));
     ASSERT_EQ(length, 4u);
-    EXPECT_EQ(translation[0], 0x0804);
-    EXPECT_EQ(translation[1], 0x04b0);
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwFileOS, DWORD(VOS__WINDOWS32));
-    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+    char table[9];
+    std::snprintf(table, sizeof table, "%04x%04x", translation[0], translation[1]);
+    void* name = nullptr;
+    const std::string path = std::string("\\StringFileInfo\\") + table + "\\ProductName";
+    ASSERT_TRUE(VerQueryValueA(data.data(), path.c_str(), &name, &length)) << table;
+    EXPECT_STREQ(static_cast<const char*>(name), "Zorvane");
 }

@@ -30,7 +30,9 @@ double Now()
 void Summarise(const char* what, const char* unit, std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
-    auto at = [&](double q) { return values[static_cast<size_t>(q * (values.size() - 1))]; };
+    auto at = [&](double q) {
+        return values[static_cast<size_t>(q * static_cast<double>(values.size() - 1))];
+    };
     printf("%-22s n=%zu  median %.3f  p10 %.3f  p90 %.3f  min %.3f  max %.3f %s\n", what,
            values.size(), at(0.5), at(0.1), at(0.9), values.front(), values.back(), unit);
 }

@@ -210,6 +210,7 @@ protected:
     void SetUp() override { SerialLinkSeam::WaitByReading(link, GetParam()); }
 };
 
+// cppcheck-suppress syntaxError ; its googletest library expects a prefix before the comma
 INSTANTIATE_TEST_SUITE_P(, WorkerTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "ByteReads" : "CommEvents";
@@ -287,7 +288,7 @@ TEST_P(WorkerTest, AFrameReplacedWhileBeingWrittenIsNotTorn)
     // Once bytes of it arrive the write has begun, and it cannot end before we read.
     ASSERT_TRUE(PumpUntil([&] { return module.Queued() > 0; })) << "the first write never began";
     ASSERT_TRUE(link.Send(second.data(), size));
-    const std::string line = module.Read(2 * size, 500);
+    const std::string line = module.Read(size_t{2} * size, 500);
 
     const size_t firstBytes = std::count(line.begin(), line.end(), 'a');
     EXPECT_EQ(line.find_first_not_of('a'), firstBytes) << "the first frame has foreign bytes";
