@@ -55,8 +55,9 @@ void Server::Run()
                 ids.push_back(id);
             }
         }
-        const bool woken = sockets_.Wait(entries, WaitTime(maintainAt));
-        if (woken || clock_.StopRequested())
+        // Asked before the wait too: a Ctrl-C taken during a module read wakes nothing.
+        if (clock_.StopRequested() || sockets_.Wait(entries, WaitTime(maintainAt)) ||
+            clock_.StopRequested())
             break;
         if (entries[0].readable)
             AcceptAll();
