@@ -1,6 +1,9 @@
 #include "Args.h"
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <map>
 
 namespace {
 
@@ -105,44 +108,65 @@ bool ParseWhole(const std::string& text, long long min, long long max, long long
     return value >= min && value <= max;
 }
 
-// Parses the value of an option; false with a reason.
+std::string OptionName(const std::string& arg)
+{
+    return arg.substr(0, arg.find('='));
+}
+
+// CLI11 finds the options and their values anywhere on the line; the rules of each value,
+// and the messages, are ours.
 class Parser {
 public:
     Parser(const std::vector<std::string>& args, Options& options, std::string& error)
         : args_(args), o_(options), error_(error)
-    {}
+    {
+        app_.set_help_flag();  // the help texts are ours
+        app_.allow_extras();   // unknown options are named by us
+        app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app_.add_option("words", words_);
+        for (const char* name : {"-h,--help", "--json", "--trace"})
+            app_.add_flag(name)->disable_flag_override();
+        for (const char* name :
+             {"-p,--port", "--timeout", "--dwell", "--duration", "--repeat", "--listen", "--allow",
+              "--max-clients", "--from", "--to", "--step"})
+            app_.add_option(name);
+    }
 
     bool Run()
     {
-        std::vector<std::string> positional;
-        bool optionsEnded = false;
-        for (i_ = 0; i_ < args_.size(); ++i_) {
-            const std::string& arg = args_[i_];
-            double number;
-            if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-" ||
-                ParseDecimal(arg, number)) {
-                positional.push_back(arg);
-            } else if (arg == "--") {
-                optionsEnded = true;
-            } else if (!Option(arg)) {
-                return false;
-            }
+        std::vector<std::string> reversed(args_.rbegin(), args_.rend());
+        try {
+            app_.parse(reversed);
+        } catch (const CLI::ParseError&) {
+            return Fail(ParseFailure());
         }
-        if (o_.help && positional.empty())
+        if (!TakeExtras())
+            return false;
+        std::map<const CLI::Option*, size_t> taken;
+        for (const CLI::Option* option : app_.parse_order()) {
+            if (option->get_name() == "words")
+                continue;
+            const std::string name = option->get_name();
+            const std::string value =
+                option->get_items_expected_max() == 0 ? "" : option->results()[taken[option]++];
+            if (!Option(name, value))
+                return false;
+        }
+        if (o_.help && words_.empty())
             return true;
-        if (positional.empty())
+        if (words_.empty())
             return Fail("no command given");
-        if (positional[0] == "help") {
+        if (words_[0] == "help") {
             o_.help = true;
-            positional.erase(positional.begin());
-            if (positional.empty())
+            words_.erase(words_.begin());
+            if (words_.empty())
                 return true;
         }
-        if (!FindCommand(positional[0]))
-            return Fail("unknown command '" + positional[0] + "'");
+        if (!FindCommand(words_[0]))
+            return Fail("unknown command '" + words_[0] + "'");
         if (o_.help)
             return true;
-        return Positional(positional) && Check();
+        return Positional(words_) && Check();
     }
 
 private:
@@ -150,6 +174,63 @@ private:
     {
         error_ = reason;
         return false;
+    }
+
+    // CLI11 stops at a flag given a value, or at a last option that has none.
+    std::string ParseFailure()
+    {
+        for (const std::string& arg : args_) {
+            const CLI::Option* option = app_.get_option_no_throw(OptionName(arg));
+            if (arg.find('=') != std::string::npos && option &&
+                option->get_items_expected_max() == 0)
+                return "option '" + OptionName(arg) + "' takes no value";
+        }
+        return "option '" + OptionName(args_.back()) + "' needs a value";
+    }
+
+    // What CLI11 did not recognise: a number such as "-.5" is a word, anything else that
+    // begins with '-' an unknown option.
+    bool TakeExtras()
+    {
+        std::vector<std::string> extras;
+        for (const std::string& extra : app_.remaining()) {
+            if (extra != "--")
+                extras.push_back(extra);
+        }
+        bool ended = std::find(args_.begin(), args_.end(), "--") != args_.end();
+        for (const std::string& arg : ended ? extras : args_) {
+            // Short options stand alone: no "-p5", no "-hp".
+            double number;
+            bool shortOption = arg.size() > 2 && arg[0] == '-' && arg[1] != '-' && arg[2] != '=';
+            if (!ParseDecimal(arg, number) && (shortOption || (!ended && IsWord(arg))))
+                return Fail("unknown option '" + OptionName(arg) + "'");
+        }
+        for (const std::string& extra : extras) {
+            double number;
+            if (!ParseDecimal(extra, number))
+                return Fail("unknown option '" + OptionName(extra) + "'");
+        }
+        if (extras.empty())
+            return true;
+        // Back into their places among the words.
+        std::vector<std::string> words;
+        size_t word = 0;
+        size_t extra = 0;
+        for (const std::string& arg : args_) {
+            if (extra < extras.size() && arg == extras[extra])
+                words.push_back(extras[extra++]);
+            else if (word < words_.size() && arg == words_[word])
+                words.push_back(words_[word++]);
+        }
+        words_.swap(words);
+        return true;
+    }
+
+    // A word that looks like an option: CLI11 lets "-1e3" through as a word.
+    bool IsWord(const std::string& arg) const
+    {
+        return arg.size() > 1 && arg[0] == '-' &&
+               std::find(words_.begin(), words_.end(), arg) != words_.end();
     }
 
     bool FindCommand(const std::string& name)
@@ -161,22 +242,6 @@ private:
             }
         }
         return false;
-    }
-
-    // The value of an option: after '=' or the next argument.
-    bool Value(const std::string& arg, const std::string& name, std::string& value)
-    {
-        size_t equals = arg.find('=');
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i_ + 1 < args_.size()) {
-            value = args_[++i_];
-        } else {
-            return Fail("option '" + name + "' needs a value");
-        }
-        if (value.empty())
-            return Fail("option '" + name + "' needs a value");
-        return true;
     }
 
     bool Milliseconds(const std::string& name, const std::string& text, long long min,
@@ -198,73 +263,77 @@ private:
         return true;
     }
 
-    bool Option(const std::string& arg)
+    bool Count(const std::string& name, const std::string& text, long long max, long& out)
     {
-        std::string name = arg.substr(0, arg.find('='));
-        bool hasEquals = name.size() != arg.size();
-        if ((name == "--json" || name == "--help" || name == "-h" || name == "--trace") &&
-            hasEquals)
-            return Fail("option '" + name + "' takes no value");
+        long long count;
+        long long min = name == "--repeat" ? 0 : 1;
+        if (!ParseWhole(text, min, max, count))
+            return Fail(name + " takes a whole number from " + std::to_string(min) + " to " +
+                        std::to_string(max) + ", not '" + text + "'");
+        out = static_cast<long>(count);
+        return true;
+    }
+
+    // One option as CLI11 found it: its long name and, for an option with a value, the value.
+    bool Option(const std::string& name, const std::string& value)
+    {
         if (name == "--json") {
             o_.json = true;
             return true;
         }
-        if (name == "--help" || name == "-h") {
+        if (name == "--help") {
             o_.help = true;
             return true;
-        }
-        std::string value;
-        if (name == "-p" || name == "--port") {
-            if (!Value(arg, name, value))
-                return false;
-            o_.port = value;
-            return true;
-        }
-        if (name == "--timeout")
-            return Value(arg, name, value) && Milliseconds(name, value, 1, 60000, o_.timeoutMs);
-        if (name == "--dwell")
-            return Value(arg, name, value) && Milliseconds(name, value, 0, 3600000, o_.dwellMs) &&
-                   Only(name, Command::Sweep);
-        if (name == "--duration")
-            return Value(arg, name, value) &&
-                   Milliseconds(name, value, 1, 86400000, o_.durationMs) &&
-                   Only(name, Command::Monitor);
-        if (name == "--repeat") {
-            long long count;
-            if (!Value(arg, name, value))
-                return false;
-            if (!ParseWhole(value, 0, 1000000, count))
-                return Fail("--repeat takes a whole number from 0 to 1000000, not '" + value + "'");
-            o_.repeat = static_cast<long>(count);
-            return Only(name, Command::Sweep);
         }
         if (name == "--trace") {
             o_.trace = true;
             return Only(name, Command::Serve);
         }
-        if (name == "--listen")
-            return Value(arg, name, o_.listen) && Only(name, Command::Serve);
-        if (name == "--allow")
-            return Value(arg, name, o_.allow) && Only(name, Command::Serve);
-        if (name == "--max-clients") {
-            long long count;
-            if (!Value(arg, name, value))
-                return false;
-            if (!ParseWhole(value, 1, 64, count))
-                return Fail("--max-clients takes a whole number from 1 to 64, not '" + value + "'");
-            o_.maxClients = static_cast<long>(count);
+        if (value.empty())
+            return Fail("option '" + (name == "--port" ? PortName() : name) + "' needs a value");
+        if (name == "--port") {
+            // CLI11 keeps the '=' of "-p=PORT".
+            bool equals = value[0] == '=' &&
+                          std::find(args_.begin(), args_.end(), "-p" + value) != args_.end();
+            o_.port = equals ? value.substr(1) : value;
+            if (o_.port.empty())
+                return Fail("option '-p' needs a value");
+            return true;
+        }
+        if (name == "--timeout")
+            return Milliseconds(name, value, 1, 60000, o_.timeoutMs);
+        if (name == "--dwell")
+            return Milliseconds(name, value, 0, 3600000, o_.dwellMs) && Only(name, Command::Sweep);
+        if (name == "--duration")
+            return Milliseconds(name, value, 1, 86400000, o_.durationMs) &&
+                   Only(name, Command::Monitor);
+        if (name == "--repeat")
+            return Count(name, value, 1000000, o_.repeat) && Only(name, Command::Sweep);
+        if (name == "--max-clients")
+            return Count(name, value, 64, o_.maxClients) && Only(name, Command::Serve);
+        if (name == "--listen") {
+            o_.listen = value;
+            return Only(name, Command::Serve);
+        }
+        if (name == "--allow") {
+            o_.allow = value;
             return Only(name, Command::Serve);
         }
         if (name == "--from")
-            return Value(arg, name, value) && Number(name, value, o_.from, o_.hasFrom) &&
-                   Only(name, Command::Sweep);
+            return Number(name, value, o_.from, o_.hasFrom) && Only(name, Command::Sweep);
         if (name == "--to")
-            return Value(arg, name, value) && Number(name, value, o_.to, o_.hasTo) &&
-                   Only(name, Command::Sweep);
-        if (name == "--step")
-            return Value(arg, name, value) && Number(name, value, o_.step, o_.hasStep) &&
-                   Only(name, Command::Sweep);
-        return Fail("unknown option '" + name + "'");
+            return Number(name, value, o_.to, o_.hasTo) && Only(name, Command::Sweep);
+        return Number(name, value, o_.step, o_.hasStep) && Only(name, Command::Sweep);
+    }
+
+    // The port option as it was typed.
+    std::string PortName() const
+    {
+        for (const std::string& arg : args_) {
+            if (arg == "-p" || OptionName(arg) == "-p")
+                return "-p";
+        }
+        return "--port";
     }
 
     // Options of one command are checked once the command is known.
@@ -334,7 +403,8 @@ private:
     const std::vector<std::string>& args_;
     Options& o_;
     std::string& error_;
-    size_t i_ = 0;
+    CLI::App app_;
+    std::vector<std::string> words_;
     std::vector<std::pair<std::string, Command>> onlyFor_;
 };
 

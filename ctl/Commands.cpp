@@ -2,9 +2,9 @@
 #include <cmath>
 #include <cstdio>
 #include "Args.h"
-#include "ControlMath.h"
+#include "TypedValues.h"
 #include "Exchange.h"
-#include "FrequencyLabel.h"
+#include "ValueFormat.h"
 #include "Report.h"
 #include "Serve.h"
 
@@ -338,13 +338,13 @@ private:
 
     // The decoded value of a frame just applied to the monitor's state.
     Fields FrameFields(uint8_t code, const DeviceStateRecord& state, const ShownValues& shown,
-                       bool outputShown)
+                       bool applied)
     {
         switch (code) {
         case CMD_CHANNEL: return {Number("channel", "channel", std::to_string(state.channel))};
         case CMD_POWER: return PowerFields(shown);
         case CMD_OUTPUT:
-            if (outputShown)
+            if (applied)
                 return OutputFields(state);
             return {{"output", "output", "ignored: its data bytes disagree", "", FieldKind::Text}};
         default:
@@ -395,13 +395,11 @@ private:
                     DeviceFrame frame;
                     for (int k = 0; k < FRAME_LENGTH; ++k)
                         frame.bytes[k] = parser.buffer[k];
-                    unsigned before = shown.Shown(DisplayText::ActiveButton);
-                    ApplyResponse(state, frame, shown);
+                    bool applied = ApplyResponse(state, frame, shown) != 0;
                     Fields fields = {
                         Now(),
                         {"frame", "", HexBytes(frame.bytes, FRAME_LENGTH), "", FieldKind::Text}};
-                    Append(fields, FrameFields(frame.bytes[2], state, shown,
-                                               shown.Shown(DisplayText::ActiveButton) != before));
+                    Append(fields, FrameFields(frame.bytes[2], state, shown, applied));
                     Emit(fields);
                     break;
                 }

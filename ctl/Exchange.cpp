@@ -1,24 +1,9 @@
 #include "Exchange.h"
 #include "StartupSequence.h"
 
-namespace {
-
-// The display item that shows the answer to a set frame of this code.
-DisplayText ShownItem(uint8_t code)
-{
-    switch (code) {
-    case CMD_CHANNEL: return DisplayText::ChannelEdit;
-    case CMD_POWER: return DisplayText::PowerEdit;
-    default: return DisplayText::ActiveButton;
-    }
-}
-
-}  // namespace
-
 void ShownValues::SetText(DisplayText item, const char* value)
 {
     text[static_cast<int>(item)] = value;
-    ++shown[static_cast<int>(item)];
 }
 
 std::string CodeName(uint8_t code)
@@ -45,9 +30,7 @@ int Exchange::ReadUntil(uint8_t until, std::string& error)
     while (state_.stage != until && state_.stage != STAGE_READY) {
         const uint8_t stage = state_.stage;
         const DeviceFrame* query = StartupQuery(stage);
-        int code = Ask(
-            *query, CodeName(query->bytes[2]) + " query", [&] { return state_.stage != stage; },
-            error);
+        int code = Ask(*query, CodeName(query->bytes[2]) + " query", error);
         if (code != EXIT_OK)
             return code;
     }
@@ -71,14 +54,19 @@ int Exchange::Set(uint8_t code, uint16_t value, std::string& error)
         FillSetOutput(frame, value != 0 ? 1 : 0);
         break;
     }
-    DisplayText item = ShownItem(code);
-    unsigned before = shown_.Shown(item);
-    return Ask(
-        frame, CodeName(code) + " setting", [&] { return shown_.Shown(item) != before; }, error);
+    return Ask(frame, CodeName(code) + " setting", error);
 }
 
-int Exchange::Ask(const DeviceFrame& frame, const std::string& what,
-                  const std::function<bool()>& answered, std::string& error)
+int Exchange::Query(uint8_t code, std::string& error)
+{
+    if (code < CMD_CHANNEL || code > CMD_GRID) {
+        error = "no query of " + CodeName(code);
+        return EXIT_USAGE;
+    }
+    return Ask(queryFrames[code - 1], CodeName(code) + " query", error);
+}
+
+int Exchange::Ask(const DeviceFrame& frame, const std::string& what, std::string& error)
 {
     invalidBytes_ = 0;
     for (int attempt = 0; attempt < MAX_TRIES; ++attempt) {
@@ -90,7 +78,7 @@ int Exchange::Ask(const DeviceFrame& frame, const std::string& what,
         if (!port_.Write(frame.bytes, FRAME_LENGTH, error))
             return EXIT_USAGE;
         bool done = false;
-        int code = Await(answered, done, error);
+        int code = Await(frame.bytes[2], done, error);
         if (code != EXIT_OK || done)
             return code;
     }
@@ -100,7 +88,7 @@ int Exchange::Ask(const DeviceFrame& frame, const std::string& what,
     return EXIT_SILENT;
 }
 
-int Exchange::Await(const std::function<bool()>& answered, bool& done, std::string& error)
+int Exchange::Await(uint8_t code, bool& done, std::string& error)
 {
     const int64_t deadline = clock_.NowMs() + timeoutMs_;
     for (int64_t left = timeoutMs_; left > 0; left = deadline - clock_.NowMs()) {
@@ -114,7 +102,10 @@ int Exchange::Await(const std::function<bool()>& answered, bool& done, std::stri
                 DeviceFrame frame;
                 for (int k = 0; k < FRAME_LENGTH; ++k)
                     frame.bytes[k] = parser_.buffer[k];
-                ApplyResponse(state_, frame, shown_);
+                // Bytes after the answer in the same read are applied too: the module's last
+                // word counts, as in the window.
+                if (ApplyResponse(state_, frame, shown_) == code)
+                    done = true;
                 break;
             }
             case ScanResult::Skipped: invalidBytes_ += 1; break;
@@ -122,9 +113,6 @@ int Exchange::Await(const std::function<bool()>& answered, bool& done, std::stri
             case ScanResult::BadChecksum: invalidBytes_ += FRAME_LENGTH; break;
             case ScanResult::Pending: break;
             }
-            // Bytes after the answer in the same read are applied too: the module's last
-            // word counts, as in the window.
-            done = done || answered();
         }
         if (done)
             return EXIT_OK;

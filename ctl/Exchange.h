@@ -3,7 +3,6 @@
 // parser and response effects, into a DeviceState of our own.
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <string>
 #include "DeviceState.h"
 #include "Display.h"
@@ -20,11 +19,10 @@ enum ExitCode {
 
 constexpr int MAX_TRIES = 3;
 
-// Keeps what a response would show in the window; counts what was shown.
+// Keeps what a response would show in the window.
 class ShownValues : public Display {
 public:
     std::string text[8];
-    unsigned shown[8] = {};
 
     void SetText(DisplayText item, const char* value) override;
     void SetSliderPos(Slider, int) override {}
@@ -34,7 +32,6 @@ public:
     void StartupFinished() override {}
 
     const std::string& Text(DisplayText item) const { return text[static_cast<int>(item)]; }
-    unsigned Shown(DisplayText item) const { return shown[static_cast<int>(item)]; }
 };
 
 // The short name of a command code: "channel", "power max"...
@@ -52,13 +49,16 @@ public:
     // which is then in State() and Shown(). The answer may differ from the value sent.
     int Set(uint8_t code, uint16_t value, std::string& error);
 
+    // Sends the query of a code 1 to 8 and waits for its answer, then in State() and Shown().
+    int Query(uint8_t code, std::string& error);
+
     const DeviceStateRecord& State() const { return state_; }
     const ShownValues& Shown() const { return shown_; }
 
 private:
-    int Ask(const DeviceFrame& frame, const std::string& what,
-            const std::function<bool()>& answered, std::string& error);
-    int Await(const std::function<bool()>& answered, bool& done, std::string& error);
+    // The answer is the response of the frame's own code, as the parser applies it.
+    int Ask(const DeviceFrame& frame, const std::string& what, std::string& error);
+    int Await(uint8_t code, bool& done, std::string& error);
 
     Port& port_;
     Clock& clock_;

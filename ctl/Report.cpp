@@ -1,38 +1,31 @@
 #include "Report.h"
+#include <nlohmann/json.hpp>
 #include <cstdio>
 #include <ctime>
 
 namespace {
 
+// A number as the tool shows it ("10.00") is written as it is: JSON keeps the two decimals.
 bool IsJsonNumber(const std::string& text)
 {
-    size_t i = text.empty() || text[0] != '-' ? 0 : 1;
-    if (i >= text.size())
-        return false;
-    for (; i < text.size(); ++i) {
-        if ((text[i] < '0' || text[i] > '9') && text[i] != '.')
-            return false;
-    }
-    return true;
+    nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
+    return value.is_number();
 }
 
-// Labels can hold any byte (the label digits are not clamped): JSON gets them escaped.
+// Labels can hold any byte (the label digits are not clamped): each is taken as the
+// character of that code and written escaped when it is not printable ASCII.
 std::string JsonString(const std::string& text)
 {
-    std::string out = "\"";
+    std::string utf8;
     for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
         } else {
-            out += static_cast<char>(c);
+            utf8 += static_cast<char>(0xC0 | c >> 6);
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    return out + "\"";
+    return nlohmann::json(utf8).dump(-1, ' ', true);
 }
 
 // And the terminal gets them as \xNN.
@@ -54,8 +47,9 @@ std::string Printable(const std::string& text)
 std::string JsonValue(const Field& field)
 {
     switch (field.kind) {
-    case FieldKind::Number: return IsJsonNumber(field.value) ? field.value : "null";
-    case FieldKind::Flag: return field.value == "on" ? "true" : "false";
+    case FieldKind::Number:
+        return IsJsonNumber(field.value) ? field.value : nlohmann::json().dump();
+    case FieldKind::Flag: return nlohmann::json(field.value == "on").dump();
     default: return JsonString(field.value);
     }
 }

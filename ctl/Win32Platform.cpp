@@ -3,8 +3,9 @@
 // N ms with none, and wait without CPU, also under Wine (where comm-event waits spin).
 #include <windows.h>
 #include <algorithm>
+#include "ComPorts.h"
 #include "Platform.h"
-#include "PortPanel.h"  // MAX_PROBED_PORT: the window's range of ports
+#include "PortRange.h"
 
 namespace {
 
@@ -41,22 +42,18 @@ class Win32Port : public Port {
 public:
     ~Win32Port() override { Close(); }
 
-    // Probed as the window probes them: opened with no access, which touches no setting.
+    // Probed as the window probes them.
     std::vector<std::string> List() override
     {
         std::vector<std::string> ports;
         for (int number = 1; number <= MAX_PROBED_PORT; ++number) {
-            HANDLE probe = CreateFileA(NumberedPath(number).c_str(), 0, 0, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (probe == INVALID_HANDLE_VALUE)
-                continue;
-            CloseHandle(probe);
-            ports.push_back("COM" + std::to_string(number));
+            if (ComPortPresent(ComPortPath(number).c_str()))
+                ports.push_back("COM" + std::to_string(number));
         }
         return ports;
     }
 
-    std::string NumberedPath(int number) override { return "\\\\.\\COM" + std::to_string(number); }
+    std::string NumberedPath(int number) override { return ComPortPath(number); }
 
     bool Open(const std::string& path, std::string& error) override
     {

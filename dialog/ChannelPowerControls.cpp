@@ -1,4 +1,5 @@
 #include "ChannelPowerControls.h"
+#include "TypedValues.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-// The arithmetic of the channel and power controls: step sizes while a step button is
-// held, the stepped values and the typed values, each clamped to the module's limits.
-// Values are computed as whole numbers and clamped before they are narrowed, so nothing
-// wraps around at 0 or at the top of the 8- or 16-bit field.
+// The arithmetic of the channel and power step buttons: step sizes while a button is held
+// and the stepped values, each clamped to the module's limits. Values are computed as whole
+// numbers and clamped before they are narrowed, so nothing wraps around at 0 or at the top
+// of the 8- or 16-bit field.
 #pragma once
 #include <cstdint>
 
@@ -20,13 +20,3 @@ uint8_t ChannelDown(uint8_t channel, unsigned step);
 uint8_t ChannelUp(uint8_t channel, unsigned step, uint8_t channelCount);
 uint16_t PowerDown(uint16_t power, unsigned step, uint16_t powerMin);
 uint16_t PowerUp(uint16_t power, unsigned step, uint16_t powerMax);
-
-// A typed channel number: truncated toward zero; below 1 gives 1, else above the count
-// gives the count.
-uint8_t ChannelFromNumber(double value, uint8_t channelCount);
-uint8_t ChannelFromText(const char* text, uint8_t channelCount);
-
-// A typed power in dBm: value * 100 truncated toward zero; below the minimum gives the
-// minimum, else above the maximum gives the maximum.
-uint16_t PowerFromNumber(double dBm, uint16_t powerMin, uint16_t powerMax);
-uint16_t PowerFromText(const char* text, uint16_t powerMin, uint16_t powerMax);

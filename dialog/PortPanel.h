@@ -3,9 +3,8 @@
 // opened module.
 #pragma once
 #include <cstdint>
+#include "PortRange.h"
 #include "WindowServices.h"
-
-constexpr int MAX_PROBED_PORT = 254;
 
 // The port number shown at each list position.
 struct PortTableRecord {

@@ -1,4 +1,5 @@
 #include "ProgramServices.h"
+#include "ComPorts.h"
 #include "Globals.h"
 
 bool ProgramLink::Open(uint8_t port)
@@ -26,13 +27,8 @@ void ProgramLink::Send(const DeviceFrame& frame)
 
 bool MachinePorts::Present(int port)
 {
-    portPathText.Format("\\\\.\\COM%d", port);
-    HANDLE probe =
-        ::CreateFileA(portPathText, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE)
-        return false;
-    ::CloseHandle(probe);
-    return true;
+    portPathText = ComPortPath(port).c_str();
+    return ComPortPresent(portPathText);
 }
 
 void WindowClock::StartTimer(unsigned id, unsigned periodMs)

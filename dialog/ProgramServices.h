@@ -16,8 +16,7 @@ private:
     CWnd& owner;
 };
 
-// Opens each device path with no access, which tells whether the port exists without
-// touching its settings. Leaves the path in portPathText.
+// Probes each port's device path; leaves the path in portPathText.
 class MachinePorts : public PortProbe {
 public:
     bool Present(int port) override;

@@ -1,6 +1,4 @@
 #include "FrequencyLabel.h"
-#include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace {
@@ -55,17 +53,4 @@ void UpdateItuLabel(int32_t frequency, char label[4])
     label[1] = CodeChar(48 + d / 1000);
     label[2] = CodeChar(48 + d / 100 % 10);
     label[3] = '\0';
-}
-
-void FormatPower(int counts, char* out, size_t size)
-{
-    std::snprintf(out, size, "%.2f", counts * 0.01);
-}
-
-void FormatWavelength(double wavelength, char* out, size_t size)
-{
-    if (std::isfinite(wavelength))
-        std::snprintf(out, size, "%.2f", wavelength);
-    else
-        std::snprintf(out, size, "----");
 }

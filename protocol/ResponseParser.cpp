@@ -2,6 +2,7 @@
 #include <cstdio>
 #include "FrequencyLabel.h"
 #include "StartupSequence.h"
+#include "ValueFormat.h"
 
 ResponseParserRecord ResponseParser;
 
@@ -79,7 +80,7 @@ void ApplyGrid(DeviceStateRecord& state, uint16_t grid, Display& display)
 
 }  // namespace
 
-void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& display)
+uint8_t ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& display)
 {
     const uint8_t code = frame.bytes[2];
     switch (code) {
@@ -87,23 +88,24 @@ void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& 
     case CMD_POWER: ApplyPower(state, Data16(frame), display); break;
     case CMD_OUTPUT:
         if (!ApplyOutput(state, frame.bytes[3], frame.bytes[4], display))
-            return;
+            return 0;
         break;
     case CMD_CHANNEL_COUNT: state.channelCount = frame.bytes[4]; break;
     case CMD_POWER_MAX: state.powerMax = Data16(frame); break;
     case CMD_POWER_MIN: state.powerMin = Data16(frame); break;
     case CMD_FIRST_FREQ: state.firstFrequency = 180000 + Data16(frame); break;
     case CMD_GRID: ApplyGrid(state, Data16(frame), display); break;
-    default: return;
+    default: return 0;
     }
 
     // Answers that arrive out of turn, or again after the stage moved on, leave it alone.
     uint8_t next = StageAfterResponse(state.stage, code);
-    if (next == state.stage)
-        return;
-    state.stage = next;
-    if (next == STAGE_READY)
-        display.StartupFinished();
+    if (next != state.stage) {
+        state.stage = next;
+        if (next == STAGE_READY)
+            display.StartupFinished();
+    }
+    return code;
 }
 
 ScanResult ScanResponseByte(ResponseParserRecord& parser, uint8_t byte)

@@ -27,8 +27,9 @@ enum class ScanResult : uint8_t {
 ScanResult ScanResponseByte(ResponseParserRecord& parser, uint8_t byte);
 
 // Applies one valid response frame by its code: stores the value, updates the display,
-// advances the start-up stage.
-void ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& display);
+// advances the start-up stage. Returns the code applied, or 0 when the frame changed
+// nothing (an unknown code, an output answer whose data bytes disagree).
+uint8_t ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& display);
 
 // Takes one byte received from a port; drops bytes from any port but state.openPort.
 // Applies a completed valid frame. Returns the parser's index after the byte.

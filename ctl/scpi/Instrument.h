@@ -7,6 +7,9 @@
 #include "Exchange.h"
 #include "Platform.h"
 
+// How an operation on the module ended.
+enum class ModuleResult { Ok, Missing };  // Missing: silent after 3 tries, or port gone
+
 class Instrument {
 public:
     // log: one line per event worth an operator's eye (port gone, port back, module silent).
@@ -22,5 +25,29 @@ public:
     // the port is in use and nothing waits.
     int64_t Maintain();
 
-    // The command interface used by ScpiSession (implementation's own; grows as needed).
+    // The limits, read once after each open (and by Reload); asked again while unknown.
+    ModuleResult EnsureLimits();
+    // Reads the limits and every setting again.
+    ModuleResult Reload();
+    // One query of a code; its answer is then in State().
+    ModuleResult Query(uint8_t code);
+    // One set frame of a channel, power or output, its answer then in State().
+    ModuleResult Set(uint8_t code, uint16_t value);
+
+    const DeviceStateRecord& State() const { return exchange_.State(); }
+    const std::string& PortName() const { return portName_; }
+
+private:
+    ModuleResult Outcome(int status, const std::string& error);
+
+    Port& port_;
+    Clock& clock_;
+    std::string path_;
+    std::string portName_;
+    std::ostream& log_;
+    Exchange exchange_;
+    bool open_ = false;
+    bool limitsKnown_ = false;
+    bool silent_ = false;  // logged once until the module answers again
+    int64_t nextOpenMs_ = 0;
 };

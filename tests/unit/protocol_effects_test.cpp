@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 #include "StartupSequence.h"
@@ -75,6 +76,24 @@ TEST_F(ResponseEffectsTest, OutputNeedsBothDataBytesToAgree)
         EXPECT_EQ(state.outputOn, c.after);
         EXPECT_EQ(Take(), c.log);
     }
+}
+
+TEST_F(ResponseEffectsTest, TellsWhichCodeWasApplied)
+{
+    auto apply = [&](uint8_t code, uint16_t value) {
+        std::vector<uint8_t> bytes = Response(code, value);
+        DeviceFrame frame;
+        std::copy(bytes.begin(), bytes.end(), frame.bytes);
+        return ApplyResponse(state, frame, display);
+    };
+    EXPECT_EQ(apply(CMD_CHANNEL, 5), CMD_CHANNEL);
+    EXPECT_EQ(apply(CMD_POWER_MIN, 700), CMD_POWER_MIN);
+    EXPECT_EQ(apply(CMD_OUTPUT, 0x0101), CMD_OUTPUT);
+    // Frames that change nothing report nothing applied.
+    EXPECT_EQ(apply(CMD_OUTPUT, 0x0100), 0);
+    EXPECT_EQ(apply(0, 1), 0);
+    EXPECT_EQ(apply(9, 1), 0);
+    EXPECT_EQ(state.outputOn, 1);
 }
 
 TEST_F(ResponseEffectsTest, GridLaysOutBothSliders)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "FrequencyLabel.h"
+#include "ValueFormat.h"
 
 namespace {
 
