@@ -97,6 +97,8 @@ def main(ctl, sim_exe):
           "(%.2fx, %.2fx)" % (median_ms(query), median_ms(confirmed), FLOOR_MS,
                               median_ms(query) / FLOOR_MS, median_ms(confirmed) / FLOOR_MS))
     inst.query("CHAN 1;*OPC?")
+    inst.close()  # eight clients are the most let in
+    server.wait_log("client 1 closed")
     total, errors = clients_at_once(server)
     back_to_back = 1600 * statistics.median(query)
     print("paced: 8 clients x 200 queries in %.2f s, %d wrong or out of order; 1600 exchanges "
