@@ -1,8 +1,43 @@
 #include "Serve.h"
+#include "Exchange.h"
+#include "Instrument.h"
+#include "Server.h"
+#include "ServeLog.h"
+#include "Sockets.h"
 
-int RunServe(const Options&, const std::string&, const std::string& portName, Port&, Clock&,
-             std::ostream& err)
+int RunServe(const Options& options, const std::string& path, const std::string& portName,
+             Port& port, Clock& clock, std::ostream& err)
 {
-    err << "zorvane-ctl: " << portName << ": serve is not built yet\n";
-    return 2;
+    auto fail = [&err](const std::string& message) {
+        err << "zorvane-ctl: " << message << "\n";
+        err.flush();
+        return EXIT_USAGE;
+    };
+    Endpoint at;
+    AllowList allow;
+    std::string error;
+    if (!ParseEndpoint(options.listen, at, error) || !allow.Parse(options.allow, error))
+        return fail(error);
+
+    ServeLog log(err, options.trace);
+    TracePort traced(port, log);
+    Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
+                          options.timeoutMs, err);
+    const int started = instrument.Start(error);
+    if (started != EXIT_OK) {
+        fail(portName + ": " + error);
+        return started;
+    }
+    std::unique_ptr<Sockets> sockets = MakeSystemSockets(error);
+    if (!sockets)
+        return fail(error);
+    Server server(*sockets, clock, instrument, log, allow, static_cast<size_t>(options.maxClients));
+    Endpoint bound;
+    if (!server.Listen(at, bound, error))
+        return fail("cannot listen on " + options.listen + ": " + error);
+    log.Event("listening on " + FormatEndpoint(bound) + " for SCPI clients of " + portName);
+    server.Run();
+    port.Close();
+    log.Event("stopped");
+    return EXIT_OK;
 }

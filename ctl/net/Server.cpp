@@ -1,0 +1,204 @@
+#include "Server.h"
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// A client's line as the log shows it: bytes that are no printable ASCII as \xNN.
+std::string Printable(const std::string& text)
+{
+    std::string shown;
+    for (unsigned char c : text) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+        shown +=
+            c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, static_cast<char>(c)) : escaped;
+    }
+    return shown;
+}
+
+}  // namespace
+
+Server::Server(Sockets& sockets, Clock& clock, Instrument& instrument, ServeLog& log,
+               const AllowList& allow, size_t maxClients)
+    : sockets_(sockets), clock_(clock), instrument_(instrument), log_(log), allow_(allow),
+      maxClients_(maxClients)
+{}
+
+Server::~Server()
+{
+    if (listener_ != NO_SOCKET)
+        sockets_.Close(listener_);
+    for (auto& entry : clients_)
+        sockets_.Close(entry.second->socket);
+}
+
+bool Server::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
+{
+    listener_ = sockets_.Listen(at, bound, error);
+    return listener_ != NO_SOCKET;
+}
+
+void Server::Run()
+{
+    auto due = [this](int64_t ms) { return ms < 0 ? -1 : clock_.NowMs() + ms; };
+    int64_t maintainAt = due(instrument_.Maintain());
+    std::vector<WaitEntry> entries;
+    std::vector<int> ids;
+    for (;;) {
+        entries.assign(1, WaitEntry{listener_, true, false});
+        ids.assign(1, 0);
+        for (auto& [id, client] : clients_) {
+            const bool read = !client->ended && client->lines.Held() < MAX_HELD;
+            if (read || !client->unsent.empty()) {
+                entries.push_back({client->socket, read, !client->unsent.empty()});
+                ids.push_back(id);
+            }
+        }
+        // Asked before the wait too: a Ctrl-C taken during a module read wakes nothing.
+        if (clock_.StopRequested() || sockets_.Wait(entries, WaitTime(maintainAt)) ||
+            clock_.StopRequested())
+            break;
+        if (entries[0].readable)
+            AcceptAll();
+        for (size_t i = 1; i < entries.size(); ++i) {
+            Client& client = *clients_.at(ids[i]);
+            if (entries[i].writable && !Flush(client))
+                client.failed = "dropped: its connection failed";
+            else if (entries[i].readable)
+                ReadFrom(ids[i], client);
+        }
+        if (maintainAt >= 0 && clock_.NowMs() >= maintainAt)
+            maintainAt = due(instrument_.Maintain());
+        if (!turns_.empty()) {
+            ExecuteNext();
+            // A command may have found the port gone.
+            maintainAt = due(instrument_.Maintain());
+        }
+        for (auto it = clients_.begin(); it != clients_.end();) {
+            Client& client = *it->second;
+            if (!client.failed.empty())
+                Drop(it++, client.failed);
+            else if (client.ended && client.waiting == 0 && client.unsent.empty())
+                Drop(it++, "closed");
+            else
+                ++it;
+        }
+    }
+    log_.Event("stopping: Ctrl-C");
+    for (auto& entry : clients_)
+        Flush(*entry.second);  // what fits goes out; nobody waits for the rest
+}
+
+int64_t Server::WaitTime(int64_t maintainAt)
+{
+    if (!turns_.empty())
+        return 0;
+    if (maintainAt < 0)
+        return -1;
+    const int64_t left = maintainAt - clock_.NowMs();
+    return left > 0 ? left : 0;
+}
+
+void Server::AcceptAll()
+{
+    for (;;) {
+        Endpoint peer;
+        SocketHandle socket = sockets_.Accept(listener_, peer);
+        if (socket == NO_SOCKET)
+            return;
+        const std::string from = FormatEndpoint(peer);
+        if (!allow_.Allows(peer.address)) {
+            sockets_.Close(socket);
+            log_.Event("refused " + from + ": not in --allow");
+        } else if (clients_.size() >= maxClients_) {
+            sockets_.Close(socket);
+            log_.Event("refused " + from + ": already " + std::to_string(clients_.size()) +
+                       " clients (--max-clients)");
+        } else {
+            const int id = nextId_++;
+            auto client =
+                std::make_unique<Client>(socket, "client " + std::to_string(id), instrument_);
+            log_.Event(client->name + " connected from " + from);
+            clients_[id] = std::move(client);
+        }
+    }
+}
+
+void Server::ReadFrom(int id, Client& client)
+{
+    char buffer[4096];
+    while (client.lines.Held() < MAX_HELD) {
+        const long got = sockets_.Receive(client.socket, buffer, sizeof buffer);
+        if (got == RECEIVE_NONE)
+            return;
+        if (got == RECEIVE_END || got == RECEIVE_FAILED) {
+            // Lines already sent are still answered, if the client still reads.
+            client.ended = true;
+            return;
+        }
+        const size_t lines = client.lines.Feed(buffer, static_cast<size_t>(got));
+        if (lines > 0 && client.waiting == 0)
+            turns_.push_back(id);
+        client.waiting += lines;
+    }
+}
+
+void Server::ExecuteNext()
+{
+    const int id = turns_.front();
+    turns_.pop_front();
+    Client& client = *clients_.at(id);
+    if (!client.failed.empty())
+        return;
+    std::string line;
+    bool tooLong = false;
+    client.lines.Next(line, tooLong);
+    client.waiting -= 1;
+    if (client.waiting > 0)
+        turns_.push_back(id);
+    if (tooLong) {
+        log_.Trace(client.name + " < a line of more than " + std::to_string(MAX_LINE) +
+                   " bytes, dropped");
+        client.session.LineTooLong();
+        return;
+    }
+    log_.Trace(client.name + " < " + Printable(line));
+    const std::string reply = client.session.Execute(line);
+    if (!reply.empty())
+        Reply(client, reply);
+}
+
+void Server::Reply(Client& client, const std::string& reply)
+{
+    log_.Trace(client.name + " > " + Printable(reply.substr(0, reply.size() - 1)));
+    client.unsent += reply;
+    if (!Flush(client))
+        client.failed = "dropped: its connection failed";
+    else if (client.unsent.size() > MAX_UNSENT)
+        client.failed = "dropped: it does not read its replies";
+}
+
+bool Server::Flush(Client& client)
+{
+    if (client.unsent.empty())
+        return true;
+    const long sent = sockets_.Send(client.socket, client.unsent.data(), client.unsent.size());
+    if (sent < 0)
+        return false;
+    client.unsent.erase(0, static_cast<size_t>(sent));
+    return true;
+}
+
+void Server::Drop(Clients::iterator it, const std::string& why)
+{
+    log_.Event(it->second->name + " " + why);
+    sockets_.Close(it->second->socket);
+    for (auto turn = turns_.begin(); turn != turns_.end();) {
+        if (*turn == it->first)
+            turn = turns_.erase(turn);
+        else
+            ++turn;
+    }
+    clients_.erase(it);
+}

@@ -1,0 +1,195 @@
+"""What the serve tests share: zorvane-ctl serve as a process with its log, the simulated
+module on a link, pyvisa clients and raw socket clients. Every wait has a deadline."""
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402  (the simulator on a link, and clean-up on exit)
+
+import pyvisa  # noqa: E402  (Debian's python3-pyvisa with python3-pyvisa-py)
+
+LISTENING = re.compile(r"listening on ([\d.]+):(\d+) ")
+
+
+class Links:
+    """Stands in for a Wine prefix's dosdevices when the simulator runs for Linux tools."""
+
+    def __init__(self, folder):
+        self.folder = Path(folder)
+
+    def link(self, port):
+        return self.folder / ("tty%d" % port)
+
+
+class Server:
+    """zorvane-ctl ... serve, its standard error kept line by line."""
+
+    def __init__(self, command, *options, listen="127.0.0.1:0"):
+        self.proc = subprocess.Popen([*command, "serve", "--listen", listen, *options],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True, errors="replace")
+        harness._cleanups.append(lambda: harness.stop_process(self.proc))
+        self.lines = []
+        self.cond = threading.Condition()
+        threading.Thread(target=self._pump, daemon=True).start()
+        match = self.wait_log(LISTENING, 30, "the listening line")
+        self.address = (match.group(1), int(match.group(2)))
+
+    def _pump(self):
+        for line in self.proc.stderr:
+            with self.cond:
+                self.lines.append(line.rstrip("\n"))
+                self.cond.notify_all()
+        with self.cond:
+            self.lines.append(None)
+            self.cond.notify_all()
+
+    def mark(self):
+        with self.cond:
+            return len(self.lines)
+
+    def wait_log(self, pattern, timeout=5, what=None, since=0):
+        """The first log line from `since` on that matches pattern (a regex)."""
+        pattern = re.compile(pattern) if isinstance(pattern, str) else pattern
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for line in self.lines[since:]:
+                    if line is None:
+                        raise AssertionError("serve ended (%s) before %s; log:\n%s" % (
+                            self.proc.poll(), what or pattern.pattern, "\n".join(self.lines[:-1])))
+                    match = pattern.search(line)
+                    if match:
+                        return match
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError("no log line %s; log:\n%s" % (
+                        what or pattern.pattern, "\n".join(self.lines[-30:])))
+                self.cond.wait(left)
+
+    def resource(self, timeout_ms=2000):
+        rm = pyvisa.ResourceManager("@py")
+        inst = rm.open_resource("TCPIP::%s::%d::SOCKET" % self.address, read_termination="\n",
+                                write_termination="\n", timeout=timeout_ms)
+        harness._cleanups.append(inst.close)
+        return inst
+
+    def connect(self, source="127.0.0.1"):
+        client = Client(self.address, source)
+        harness._cleanups.append(client.close)
+        return client
+
+    def interrupt(self, timeout=10):
+        """Ctrl-C; returns the exit status."""
+        self.proc.send_signal(signal.SIGINT)
+        return self.proc.wait(timeout)
+
+
+class Client:
+    """A raw TCP client that reads replies line by line."""
+
+    def __init__(self, address, source="127.0.0.1", receive_buffer=None):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if receive_buffer:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+        self.sock.bind((source, 0))
+        self.sock.connect(address)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.pending = b""
+
+    def send(self, data):
+        self.sock.sendall(data.encode() if isinstance(data, str) else data)
+
+    def line(self, timeout=3.0):
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError("no reply line; got %r" % self.pending)
+            self.sock.settimeout(left)
+            data = self.sock.recv(65536)
+            if not data:
+                raise ConnectionError("the server closed the connection; got %r" % self.pending)
+            self.pending += data
+        line, _, self.pending = self.pending.partition(b"\n")
+        return line.decode()
+
+    def ask(self, query, timeout=3.0):
+        self.send(query + "\n")
+        return self.line(timeout)
+
+    def closed(self, timeout=3.0):
+        """True once the server has closed the connection (what it sent is passed over)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            self.sock.settimeout(max(deadline - time.monotonic(), 0.001))
+            try:
+                if not self.sock.recv(65536):
+                    return True
+            except socket.timeout:
+                return False
+            except ConnectionError:
+                return True
+        return False
+
+    def close(self):
+        self.sock.close()
+
+
+def check_every_command(test, inst, sim):
+    """*IDN?, every set and query of the instrument through pyvisa, and errors read back;
+    the frames the module received for the sets. The module starts at channel 1, 10.00 dBm,
+    output on, 96 channels of 50 GHz from 191300 GHz, 7.00 to 13.00 dBm."""
+    idn = inst.query("*IDN?").split(",")
+    test.assertEqual(len(idn), 4, idn)
+    test.assertEqual(idn[0], "Zorvane")
+    test.assertEqual(inst.query("SYST:ERR?"), '0,"No error"')
+    test.assertEqual(inst.query("SYSTem:VERSion?"), "1999.0")
+
+    test.assertEqual(inst.query("CHAN?"), "1")
+    test.assertEqual(inst.query(":SOUR:CHAN:COUN?"), "96")
+    test.assertEqual(inst.query("CHAN? MAX"), "96")
+    mark = sim.mark()
+    inst.write("CHAN 45")
+    test.assertEqual(inst.query("SOURce:CHANnel?"), "45")
+    test.assertEqual(inst.query("CHAN:LAB?"), '"C35"')
+    test.assertAlmostEqual(float(inst.query("FREQ?")), 193.5e12, delta=1)
+    test.assertAlmostEqual(float(inst.query("WAV?")), 1549.32e-9, delta=1e-14)  # as the window shows it
+    inst.write("CHAN UP")
+    test.assertEqual(inst.query("CHAN?"), "46")
+    inst.write("FREQ 191.3THZ")
+    test.assertEqual(inst.query("CHAN?"), "1")
+    inst.write("WAV 1549.32NM")
+    test.assertEqual(inst.query("CHAN?"), "45")
+    sets = [e.data for e in sim.frames("RX", mark) if e.data.startswith("00 01 01")]
+    test.assertEqual(sets, ["00 01 01 00 2D 2F", "00 01 01 00 2E 30", "00 01 01 00 01 03",
+                            "00 01 01 00 2D 2F"])
+
+    test.assertEqual(inst.query("POW?"), "10.00")
+    inst.write("POW 8.5DBM")
+    test.assertEqual(inst.query("SOUR:POW:LEV:IMM:AMPL?"), "8.50")
+    test.assertEqual(inst.query("POW? MIN"), "7.00")
+    inst.write("OUTP OFF")
+    test.assertEqual(inst.query("OUTPut:STATe?"), "0")
+    inst.write("OUTP 1")
+    test.assertEqual(inst.query("OUTP?"), "1")
+    test.assertEqual(inst.query("*TST?"), "0")
+    test.assertEqual(inst.query("*OPC?"), "1")
+
+    # Errors are queued and read back; the values refused send nothing.
+    mark = sim.mark()
+    inst.write("CHAN 97")
+    inst.write("POW 14")
+    inst.write("BOGUS")
+    inst.write("CHAN")
+    test.assertEqual(inst.query("SYST:ERR:COUN?"), "4")
+    codes = [inst.query("SYST:ERR?").split(",")[0] for _ in range(5)]
+    test.assertEqual(codes, ["-222", "-222", "-113", "-109", "0"])
+    test.assertEqual([e.data for e in sim.frames("RX", mark) if e.data.startswith("00 01")], [])

@@ -1,0 +1,50 @@
+"""zorvane-ctl.exe serve under Wine against zorvane-sim on COM40, driven by pyvisa from Linux
+(the prefix and the simulator as the end-to-end tests set them up; no display needed).
+Usage: serve_wine_test.py --ctl PATH-TO-zorvane-ctl.exe --sim PATH-TO-zorvane-sim"""
+import argparse
+import os
+import unittest
+
+import serve_support as support
+from serve_support import harness
+
+CTL = None
+PORT = 40
+
+
+class ServeUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.Prefix()
+        cls.sim = harness.Sim(cls.prefix, PORT)
+
+    @classmethod
+    def tearDownClass(cls):
+        harness.cleanup()
+
+    def test_pyvisa_clients_faults_and_ctrl_c(self):
+        server = support.Server([harness.WINE64, CTL, "-p", "COM%d" % PORT], "--max-clients", "2")
+        inst = server.resource(timeout_ms=5000)
+        support.check_every_command(self, inst, self.sim)
+
+        other = server.connect()
+        mark = server.mark()
+        self.assertTrue(server.connect().closed())
+        server.wait_log(r"refused 127\.0\.0\.1:\d+: already 2 clients", since=mark)
+
+        self.sim.command("mute all")
+        other.send("CHAN?\n")
+        self.assertEqual(other.ask("SYST:ERR?", timeout=5).split(",")[0], "-241")
+        self.sim.command("unmute all")
+        self.assertEqual(other.ask("CHAN?"), "45")
+        self.assertEqual(server.interrupt(), 0)
+        self.assertTrue(other.closed())
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--ctl", required=True)
+    args, rest = parser.parse_known_args()
+    CTL = os.path.abspath(args.ctl)
+    harness.parse_args(rest)
+    unittest.main(verbosity=2)
