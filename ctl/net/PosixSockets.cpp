@@ -104,7 +104,7 @@ public:
                             static_cast<long>(timeoutMs % 1000) * 1000000};
         int ready = ppoll(fds_.data(), fds_.size(), timeoutMs < 0 ? nullptr : &timeout, &mask);
         for (size_t i = 0; i < entries.size(); ++i) {
-            const short got = ready > 0 ? fds_[i].revents : 0;
+            const short got = ready > 0 ? fds_[i].revents : short{0};
             entries[i].readable = (got & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
             entries[i].writable = (got & POLLOUT) != 0;
         }

@@ -14,9 +14,9 @@
 #include "ServeLog.h"
 #include "Sockets.h"
 
-constexpr size_t MAX_LINE = 4096;         // longer lines are dropped with an error
-constexpr size_t MAX_HELD = 16 * 1024;    // a client's unexecuted input: no more is read
-constexpr size_t MAX_UNSENT = 64 * 1024;  // a client's replies it has not read: dropped
+constexpr size_t MAX_LINE = 4096;                 // longer lines are dropped with an error
+constexpr size_t MAX_HELD = size_t{16} * 1024;    // a client's unexecuted input: no more is read
+constexpr size_t MAX_UNSENT = size_t{64} * 1024;  // a client's replies it has not read: dropped
 
 class Server {
 public:

@@ -153,7 +153,7 @@ public:
         int ready = WSAPoll(fds_.data(), static_cast<ULONG>(fds_.size()),
                             timeoutMs < 0 ? -1 : static_cast<INT>(timeoutMs));
         for (size_t i = 0; i < entries.size(); ++i) {
-            const short got = ready > 0 ? fds_[i + 1].revents : 0;
+            const short got = ready > 0 ? fds_[i + 1].revents : short{0};
             entries[i].readable = (got & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL)) != 0;
             entries[i].writable = (got & POLLWRNORM) != 0;
         }
