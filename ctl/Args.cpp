@@ -118,32 +118,32 @@ std::string OptionName(const std::string& arg)
 class Parser {
 public:
     Parser(const std::vector<std::string>& args, Options& options, std::string& error)
-        : args_(args), o_(options), error_(error)
+        : args(args), options(options), error(error)
     {
-        app_.set_help_flag();  // the help texts are ours
-        app_.allow_extras();   // unknown options are named by us
-        app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-        app_.add_option("words", words_);
+        app.set_help_flag();  // the help texts are ours
+        app.allow_extras();   // unknown options are named by us
+        app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.add_option("words", words);
         for (const char* name : {"-h,--help", "--json", "--trace"})
-            app_.add_flag(name)->disable_flag_override();
+            app.add_flag(name)->disable_flag_override();
         for (const char* name :
              {"-p,--port", "--timeout", "--dwell", "--duration", "--repeat", "--listen", "--allow",
               "--max-clients", "--from", "--to", "--step"})
-            app_.add_option(name);
+            app.add_option(name);
     }
 
     bool Run()
     {
-        std::vector<std::string> reversed(args_.rbegin(), args_.rend());
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
         try {
-            app_.parse(reversed);
+            app.parse(reversed);
         } catch (const CLI::ParseError&) {
             return Fail(ParseFailure());
         }
         if (!TakeExtras())
             return false;
         std::map<const CLI::Option*, size_t> taken;
-        for (const CLI::Option* option : app_.parse_order()) {
+        for (const CLI::Option* option : app.parse_order()) {
             if (option->get_name() == "words")
                 continue;
             const std::string name = option->get_name();
@@ -152,40 +152,40 @@ public:
             if (!Option(name, value))
                 return false;
         }
-        if (o_.help && words_.empty())
+        if (options.help && words.empty())
             return true;
-        if (words_.empty())
+        if (words.empty())
             return Fail("no command given");
-        if (words_[0] == "help") {
-            o_.help = true;
-            words_.erase(words_.begin());
-            if (words_.empty())
+        if (words[0] == "help") {
+            options.help = true;
+            words.erase(words.begin());
+            if (words.empty())
                 return true;
         }
-        if (!FindCommand(words_[0]))
-            return Fail("unknown command '" + words_[0] + "'");
-        if (o_.help)
+        if (!FindCommand(words[0]))
+            return Fail("unknown command '" + words[0] + "'");
+        if (options.help)
             return true;
-        return Positional(words_) && Check();
+        return Positional(words) && Check();
     }
 
 private:
     bool Fail(const std::string& reason)
     {
-        error_ = reason;
+        error = reason;
         return false;
     }
 
     // CLI11 stops at a flag given a value, or at a last option that has none.
     std::string ParseFailure()
     {
-        for (const std::string& arg : args_) {
-            const CLI::Option* option = app_.get_option_no_throw(OptionName(arg));
+        for (const std::string& arg : args) {
+            const CLI::Option* option = app.get_option_no_throw(OptionName(arg));
             if (arg.find('=') != std::string::npos && option &&
                 option->get_items_expected_max() == 0)
                 return "option '" + OptionName(arg) + "' takes no value";
         }
-        return "option '" + OptionName(args_.back()) + "' needs a value";
+        return "option '" + OptionName(args.back()) + "' needs a value";
     }
 
     // What CLI11 did not recognise: a number such as "-.5" is a word, anything else that
@@ -193,12 +193,12 @@ private:
     bool TakeExtras()
     {
         std::vector<std::string> extras;
-        for (const std::string& extra : app_.remaining()) {
+        for (const std::string& extra : app.remaining()) {
             if (extra != "--")
                 extras.push_back(extra);
         }
-        bool ended = std::find(args_.begin(), args_.end(), "--") != args_.end();
-        for (const std::string& arg : ended ? extras : args_) {
+        bool ended = std::find(args.begin(), args.end(), "--") != args.end();
+        for (const std::string& arg : ended ? extras : args) {
             // Short options stand alone: no "-p5", no "-hp".
             double number;
             bool shortOption = arg.size() > 2 && arg[0] == '-' && arg[1] != '-' && arg[2] != '=';
@@ -213,16 +213,16 @@ private:
         if (extras.empty())
             return true;
         // Back into their places among the words.
-        std::vector<std::string> words;
+        std::vector<std::string> ordered;
         size_t word = 0;
         size_t extra = 0;
-        for (const std::string& arg : args_) {
+        for (const std::string& arg : args) {
             if (extra < extras.size() && arg == extras[extra])
-                words.push_back(extras[extra++]);
-            else if (word < words_.size() && arg == words_[word])
-                words.push_back(words_[word++]);
+                ordered.push_back(extras[extra++]);
+            else if (word < words.size() && arg == words[word])
+                ordered.push_back(words[word++]);
         }
-        words_.swap(words);
+        words.swap(ordered);
         return true;
     }
 
@@ -230,14 +230,14 @@ private:
     bool IsWord(const std::string& arg) const
     {
         return arg.size() > 1 && arg[0] == '-' &&
-               std::find(words_.begin(), words_.end(), arg) != words_.end();
+               std::find(words.begin(), words.end(), arg) != words.end();
     }
 
     bool FindCommand(const std::string& name)
     {
         for (const CommandName& entry : commandNames) {
             if (name == entry.name) {
-                o_.command = entry.command;
+                options.command = entry.command;
                 return true;
             }
         }
@@ -278,58 +278,59 @@ private:
     bool Option(const std::string& name, const std::string& value)
     {
         if (name == "--json") {
-            o_.json = true;
+            options.json = true;
             return true;
         }
         if (name == "--help") {
-            o_.help = true;
+            options.help = true;
             return true;
         }
         if (name == "--trace") {
-            o_.trace = true;
+            options.trace = true;
             return Only(name, Command::Serve);
         }
         if (value.empty())
             return Fail("option '" + (name == "--port" ? PortName() : name) + "' needs a value");
         if (name == "--port") {
             // CLI11 keeps the '=' of "-p=PORT".
-            bool equals = value[0] == '=' &&
-                          std::find(args_.begin(), args_.end(), "-p" + value) != args_.end();
-            o_.port = equals ? value.substr(1) : value;
-            if (o_.port.empty())
+            bool equals =
+                value[0] == '=' && std::find(args.begin(), args.end(), "-p" + value) != args.end();
+            options.port = equals ? value.substr(1) : value;
+            if (options.port.empty())
                 return Fail("option '-p' needs a value");
             return true;
         }
         if (name == "--timeout")
-            return Milliseconds(name, value, 1, 60000, o_.timeoutMs);
+            return Milliseconds(name, value, 1, 60000, options.timeoutMs);
         if (name == "--dwell")
-            return Milliseconds(name, value, 0, 3600000, o_.dwellMs) && Only(name, Command::Sweep);
+            return Milliseconds(name, value, 0, 3600000, options.dwellMs) &&
+                   Only(name, Command::Sweep);
         if (name == "--duration")
-            return Milliseconds(name, value, 1, 86400000, o_.durationMs) &&
+            return Milliseconds(name, value, 1, 86400000, options.durationMs) &&
                    Only(name, Command::Monitor);
         if (name == "--repeat")
-            return Count(name, value, 1000000, o_.repeat) && Only(name, Command::Sweep);
+            return Count(name, value, 1000000, options.repeat) && Only(name, Command::Sweep);
         if (name == "--max-clients")
-            return Count(name, value, 64, o_.maxClients) && Only(name, Command::Serve);
+            return Count(name, value, 64, options.maxClients) && Only(name, Command::Serve);
         if (name == "--listen") {
-            o_.listen = value;
+            options.listen = value;
             return Only(name, Command::Serve);
         }
         if (name == "--allow") {
-            o_.allow = value;
+            options.allow = value;
             return Only(name, Command::Serve);
         }
         if (name == "--from")
-            return Number(name, value, o_.from, o_.hasFrom) && Only(name, Command::Sweep);
+            return Number(name, value, options.from, options.hasFrom) && Only(name, Command::Sweep);
         if (name == "--to")
-            return Number(name, value, o_.to, o_.hasTo) && Only(name, Command::Sweep);
-        return Number(name, value, o_.step, o_.hasStep) && Only(name, Command::Sweep);
+            return Number(name, value, options.to, options.hasTo) && Only(name, Command::Sweep);
+        return Number(name, value, options.step, options.hasStep) && Only(name, Command::Sweep);
     }
 
     // The port option as it was typed.
     std::string PortName() const
     {
-        for (const std::string& arg : args_) {
+        for (const std::string& arg : args) {
             if (arg == "-p" || OptionName(arg) == "-p")
                 return "-p";
         }
@@ -339,74 +340,75 @@ private:
     // Options of one command are checked once the command is known.
     bool Only(const std::string& name, Command command)
     {
-        onlyFor_.push_back({name, command});
+        onlyFor.push_back({name, command});
         return true;
     }
 
-    bool Positional(const std::vector<std::string>& words)
+    bool Positional(const std::vector<std::string>& given)
     {
         size_t expected = 1;
-        switch (o_.command) {
+        switch (options.command) {
         case Command::Channel:
         case Command::Power:
         case Command::Output:
         case Command::Sweep: expected = 2; break;
         default: break;
         }
-        if (words.size() < expected)
-            return Fail(std::string(words[0]) + " needs a value (see zorvane-ctl " + words[0] +
+        if (given.size() < expected)
+            return Fail(std::string(given[0]) + " needs a value (see zorvane-ctl " + given[0] +
                         " --help)");
-        if (words.size() > expected)
-            return Fail("unexpected argument '" + words[expected] + "'");
+        if (given.size() > expected)
+            return Fail("unexpected argument '" + given[expected] + "'");
         if (expected == 1)
             return true;
-        o_.valueText = words[1];
-        switch (o_.command) {
+        options.valueText = given[1];
+        switch (options.command) {
         case Command::Channel:
         case Command::Power:
-            if (!ParseDecimal(words[1], o_.value))
-                return Fail(words[0] + " takes a decimal number, not '" + words[1] + "'");
+            if (!ParseDecimal(given[1], options.value))
+                return Fail(given[0] + " takes a decimal number, not '" + given[1] + "'");
             return true;
         case Command::Output:
-            if (words[1] == "on" || words[1] == "1")
-                o_.value = 1;
-            else if (words[1] == "off" || words[1] == "0")
-                o_.value = 0;
+            if (given[1] == "on" || given[1] == "1")
+                options.value = 1;
+            else if (given[1] == "off" || given[1] == "0")
+                options.value = 0;
             else
-                return Fail("output takes on or off, not '" + words[1] + "'");
+                return Fail("output takes on or off, not '" + given[1] + "'");
             return true;
         default:
-            if (words[1] != "channel" && words[1] != "power")
-                return Fail("sweep takes channel or power, not '" + words[1] + "'");
-            o_.sweepPower = words[1] == "power";
+            if (given[1] != "channel" && given[1] != "power")
+                return Fail("sweep takes channel or power, not '" + given[1] + "'");
+            options.sweepPower = given[1] == "power";
             return true;
         }
     }
 
     bool Check()
     {
-        for (const auto& entry : onlyFor_) {
-            if (entry.second != o_.command)
+        for (const auto& entry : onlyFor) {
+            if (entry.second != options.command)
                 return Fail("option '" + entry.first + "' belongs to another command");
         }
-        if (o_.command != Command::Ports && o_.port.empty())
+        if (options.command != Command::Ports && options.port.empty())
             return Fail("no port given (-p PORT)");
-        if (o_.hasStep && !(o_.step > 0 && o_.step <= 100000))
+        if (options.hasStep && !(options.step > 0 && options.step <= 100000))
             return Fail("--step must be above 0 and at most 100000");
         // NOLINTNEXTLINE(bugprone-narrowing-conversions): at most 100000 here, exact as a double
-        if (o_.hasStep && !o_.sweepPower && o_.step != static_cast<long>(o_.step))
+        if (options.hasStep && !options.sweepPower &&
+            options.step != static_cast<long>(options.step))
             return Fail("--step of a channel sweep takes a whole number");
-        if (o_.hasStep && o_.sweepPower && o_.step < 0.005)
+        if (options.hasStep && options.sweepPower && options.step < 0.005)
             return Fail("--step of a power sweep takes at least 0.01 dBm");
         return true;
     }
 
-    const std::vector<std::string>& args_;
-    Options& o_;
-    std::string& error_;
-    CLI::App app_;
-    std::vector<std::string> words_;
-    std::vector<std::pair<std::string, Command>> onlyFor_;
+    const std::vector<std::string>& args;
+    Options& options;
+    std::string& error;
+    CLI::App app;
+    std::vector<std::string> words;
+    std::vector<std::pair<std::string, Command>> onlyFor;
 };
 
 }  // namespace

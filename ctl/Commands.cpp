@@ -65,26 +65,26 @@ void Append(Fields& to, const Fields& more)
 class Tool {
 public:
     Tool(const Options& options, Port& port, Clock& clock, std::ostream& out, std::ostream& err)
-        : o_(options), port_(port), clock_(clock), out_(out), err_(err),
-          exchange_(port, clock, options.timeoutMs)
+        : options(options), port(port), clock(clock), out(out), err(err),
+          exchange(port, clock, options.timeoutMs)
     {}
 
-    ~Tool() { port_.Close(); }
+    ~Tool() { port.Close(); }
 
     int Run()
     {
-        if (o_.command == Command::Ports)
+        if (options.command == Command::Ports)
             return Ports();
-        if (o_.command == Command::Sweep || o_.command == Command::Monitor)
-            clock_.CatchStop();
-        if (o_.command == Command::Serve) {
-            clock_.CatchStop();
-            return RunServe(o_, PortPath(), portName_, port_, clock_, err_);
+        if (options.command == Command::Sweep || options.command == Command::Monitor)
+            clock.CatchStop();
+        if (options.command == Command::Serve) {
+            clock.CatchStop();
+            return RunServe(options, PortPath(), portName, port, clock, err);
         }
         int code = Open();
         if (code != EXIT_OK)
             return code;
-        switch (o_.command) {
+        switch (options.command) {
         case Command::Info: return Info();
         case Command::Channel: return SetChannel();
         case Command::Power: return SetPower();
@@ -97,8 +97,8 @@ public:
 private:
     void Note(const std::string& message)
     {
-        err_ << "zorvane-ctl: " << message << "\n";
-        err_.flush();
+        err << "zorvane-ctl: " << message << "\n";
+        err.flush();
     }
 
     int Fail(int code, const std::string& message)
@@ -110,26 +110,26 @@ private:
     // Failures of the line and of the module, named after the port.
     int PortFail(int code, const std::string& message)
     {
-        return Fail(code, portName_ + ": " + message);
+        return Fail(code, portName + ": " + message);
     }
 
     void Emit(const Fields& fields, bool block = false)
     {
-        if (o_.json)
-            out_ << JsonLine(fields) << "\n";
+        if (options.json)
+            out << JsonLine(fields) << "\n";
         else
-            out_ << (block ? HumanBlock(fields) : HumanLine(fields) + "\n");
-        out_.flush();
+            out << (block ? HumanBlock(fields) : HumanLine(fields) + "\n");
+        out.flush();
     }
 
-    Field Now() { return {"time", "", IsoTime(clock_.WallMs()), "", FieldKind::Text}; }
+    Field Now() { return {"time", "", IsoTime(clock.WallMs()), "", FieldKind::Text}; }
 
     int Ports()
     {
-        std::vector<std::string> ports = port_.List();
+        std::vector<std::string> ports = port.List();
         for (const std::string& name : ports)
             Emit({{"port", "", name, "", FieldKind::Text}});
-        if (ports.empty() && !o_.json)
+        if (ports.empty() && !options.json)
             Note("no serial ports found");
         return EXIT_OK;
     }
@@ -138,8 +138,9 @@ private:
     std::string PortPath()
     {
         int number = 0;
-        std::string path = ParsePortNumber(o_.port, number) ? port_.NumberedPath(number) : o_.port;
-        portName_ = path == o_.port ? path : o_.port + " (" + path + ")";
+        std::string path =
+            ParsePortNumber(options.port, number) ? port.NumberedPath(number) : options.port;
+        portName = path == options.port ? path : options.port + " (" + path + ")";
         return path;
     }
 
@@ -147,7 +148,7 @@ private:
     {
         std::string path = PortPath();
         std::string error;
-        if (!port_.Open(path, error))
+        if (!port.Open(path, error))
             return PortFail(EXIT_USAGE, error);
         return EXIT_OK;
     }
@@ -155,7 +156,7 @@ private:
     int Read(uint8_t until)
     {
         std::string error;
-        int code = exchange_.ReadUntil(until, error);
+        int code = exchange.ReadUntil(until, error);
         return code == EXIT_OK ? code : PortFail(code, error);
     }
 
@@ -164,9 +165,9 @@ private:
         int code = Read(STAGE_READY);
         if (code != EXIT_OK)
             return code;
-        const DeviceStateRecord& state = exchange_.State();
-        Fields fields = ChannelFields(exchange_.Shown());
-        Append(fields, PowerFields(exchange_.Shown()));
+        const DeviceStateRecord& state = exchange.State();
+        Fields fields = ChannelFields(exchange.Shown());
+        Append(fields, PowerFields(exchange.Shown()));
         Append(fields, OutputFields(state));
         for (uint8_t limit :
              {CMD_CHANNEL_COUNT, CMD_POWER_MIN, CMD_POWER_MAX, CMD_FIRST_FREQ, CMD_GRID})
@@ -178,7 +179,7 @@ private:
     // Nothing outside the module's range is ever sent: a module without one gets nothing.
     int CheckRange(uint8_t code)
     {
-        const DeviceStateRecord& state = exchange_.State();
+        const DeviceStateRecord& state = exchange.State();
         if (code == CMD_CHANNEL && state.channelCount == 0)
             return PortFail(EXIT_REFUSED, "the module reports no channels (channel count 0)");
         if (code == CMD_POWER && state.powerMin > state.powerMax)
@@ -190,7 +191,7 @@ private:
 
     uint8_t ClampChannel(double value, const char* what)
     {
-        const DeviceStateRecord& state = exchange_.State();
+        const DeviceStateRecord& state = exchange.State();
         uint8_t channel = ChannelFromNumber(value, state.channelCount);
         if (channel != value)
             Note(std::string(what) + " " + Trimmed(value) + " taken as " + std::to_string(channel) +
@@ -200,7 +201,7 @@ private:
 
     uint16_t ClampPower(double dBm, const char* what)
     {
-        const DeviceStateRecord& state = exchange_.State();
+        const DeviceStateRecord& state = exchange.State();
         uint16_t power = PowerFromNumber(dBm, state.powerMin, state.powerMax);
         if (std::fabs(dBm * 100.0 - power) >= 0.5)
             Note(std::string(what) + " " + Trimmed(dBm) + " dBm taken as " + Dbm(power) +
@@ -219,10 +220,10 @@ private:
     int Confirm(uint8_t code, uint16_t value)
     {
         std::string error;
-        int status = exchange_.Set(code, value, error);
+        int status = exchange.Set(code, value, error);
         if (status != EXIT_OK)
             return PortFail(status, error);
-        const DeviceStateRecord& state = exchange_.State();
+        const DeviceStateRecord& state = exchange.State();
         uint16_t answer = code == CMD_CHANNEL ? state.channel
                           : code == CMD_POWER ? state.power
                                               : state.outputOn;
@@ -240,10 +241,10 @@ private:
     Fields AnswerFields(uint8_t code)
     {
         if (code == CMD_CHANNEL)
-            return ChannelFields(exchange_.Shown());
+            return ChannelFields(exchange.Shown());
         if (code == CMD_POWER)
-            return PowerFields(exchange_.Shown());
-        return OutputFields(exchange_.State());
+            return PowerFields(exchange.Shown());
+        return OutputFields(exchange.State());
     }
 
     int SetValue(uint8_t code, uint16_t value)
@@ -260,7 +261,8 @@ private:
         int code = Read(STAGE_CHANNEL);
         if (code == EXIT_OK)
             code = CheckRange(CMD_CHANNEL);
-        return code != EXIT_OK ? code : SetValue(CMD_CHANNEL, ClampChannel(o_.value, "channel"));
+        return code != EXIT_OK ? code
+                               : SetValue(CMD_CHANNEL, ClampChannel(options.value, "channel"));
     }
 
     int SetPower()
@@ -268,24 +270,24 @@ private:
         int code = Read(STAGE_CHANNEL);
         if (code == EXIT_OK)
             code = CheckRange(CMD_POWER);
-        return code != EXIT_OK ? code : SetValue(CMD_POWER, ClampPower(o_.value, "power"));
+        return code != EXIT_OK ? code : SetValue(CMD_POWER, ClampPower(options.value, "power"));
     }
 
-    int SetOutput() { return SetValue(CMD_OUTPUT, o_.value != 0 ? 1 : 0); }
+    int SetOutput() { return SetValue(CMD_OUTPUT, options.value != 0 ? 1 : 0); }
 
     // The values of one pass, from and to included when the step lands on them.
     std::vector<uint16_t> SweepValues()
     {
-        const DeviceStateRecord& state = exchange_.State();
+        const DeviceStateRecord& state = exchange.State();
         int64_t from, to, step;
-        if (o_.sweepPower) {
-            from = o_.hasFrom ? ClampPower(o_.from, "--from") : state.powerMin;
-            to = o_.hasTo ? ClampPower(o_.to, "--to") : state.powerMax;
-            step = o_.hasStep ? std::llround(o_.step * 100.0) : 100;
+        if (options.sweepPower) {
+            from = options.hasFrom ? ClampPower(options.from, "--from") : state.powerMin;
+            to = options.hasTo ? ClampPower(options.to, "--to") : state.powerMax;
+            step = options.hasStep ? std::llround(options.step * 100.0) : 100;
         } else {
-            from = o_.hasFrom ? ClampChannel(o_.from, "--from") : 1;
-            to = o_.hasTo ? ClampChannel(o_.to, "--to") : state.channelCount;
-            step = o_.hasStep ? static_cast<int64_t>(o_.step) : 1;
+            from = options.hasFrom ? ClampChannel(options.from, "--from") : 1;
+            to = options.hasTo ? ClampChannel(options.to, "--to") : state.channelCount;
+            step = options.hasStep ? static_cast<int64_t>(options.step) : 1;
         }
         std::vector<uint16_t> values;
         int64_t direction = to >= from ? 1 : -1;
@@ -296,7 +298,7 @@ private:
 
     int Sweep()
     {
-        const uint8_t code = o_.sweepPower ? CMD_POWER : CMD_CHANNEL;
+        const uint8_t code = options.sweepPower ? CMD_POWER : CMD_CHANNEL;
         int status = Read(STAGE_CHANNEL);
         if (status == EXIT_OK)
             status = CheckRange(code);
@@ -304,14 +306,14 @@ private:
             return status;
         std::vector<uint16_t> values = SweepValues();
         long step = 0;
-        for (long pass = 1; o_.repeat == 0 || pass <= o_.repeat; ++pass) {
+        for (long pass = 1; options.repeat == 0 || pass <= options.repeat; ++pass) {
             for (uint16_t value : values) {
                 // Ctrl-C ends the sweep between steps, never inside one.
-                if (clock_.StopRequested())
+                if (clock.StopRequested())
                     return EXIT_OK;
-                if (step > 0 && o_.dwellMs > 0) {
-                    clock_.Pause(o_.dwellMs);
-                    if (clock_.StopRequested())
+                if (step > 0 && options.dwellMs > 0) {
+                    clock.Pause(options.dwellMs);
+                    if (clock.StopRequested())
                         return EXIT_OK;
                 }
                 status = Confirm(code, value);
@@ -360,17 +362,17 @@ private:
         DeviceStateRecord state;
         ShownValues shown;
         std::vector<uint8_t> junk;
-        const int64_t end = o_.durationMs > 0 ? clock_.NowMs() + o_.durationMs : -1;
-        while (!clock_.StopRequested()) {
+        const int64_t end = options.durationMs > 0 ? clock.NowMs() + options.durationMs : -1;
+        while (!clock.StopRequested()) {
             int64_t slice = MONITOR_SLICE_MS;
             if (end >= 0) {
-                if (clock_.NowMs() >= end)
+                if (clock.NowMs() >= end)
                     break;
-                slice = std::min(slice, end - clock_.NowMs());
+                slice = std::min(slice, end - clock.NowMs());
             }
             uint8_t buffer[64];
             std::string error;
-            int size = port_.Read(buffer, sizeof buffer, slice, error);
+            int size = port.Read(buffer, sizeof buffer, slice, error);
             if (size < 0) {
                 EmitInvalid(junk, "not a frame");
                 return PortFail(EXIT_USAGE, error);
@@ -412,13 +414,13 @@ private:
         return EXIT_OK;
     }
 
-    const Options& o_;
-    Port& port_;
-    Clock& clock_;
-    std::ostream& out_;
-    std::ostream& err_;
-    Exchange exchange_;
-    std::string portName_;
+    const Options& options;
+    Port& port;
+    Clock& clock;
+    std::ostream& out;
+    std::ostream& err;
+    Exchange exchange;
+    std::string portName;
 };
 
 }  // namespace

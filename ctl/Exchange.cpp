@@ -17,18 +17,18 @@ std::string CodeName(uint8_t code)
 }
 
 Exchange::Exchange(Port& port, Clock& clock, int64_t timeoutMs)
-    : port_(port), clock_(clock), timeoutMs_(timeoutMs)
+    : port(port), clock(clock), timeoutMs(timeoutMs)
 {
     // The parser of the window drops bytes of any port but the open one: ours is "1".
-    state_.openPort = 1;
-    state_.portOpen = 1;
+    state.openPort = 1;
+    state.portOpen = 1;
 }
 
 int Exchange::ReadUntil(uint8_t until, std::string& error)
 {
-    state_.stage = STAGE_IDLE;
-    while (state_.stage != until && state_.stage != STAGE_READY) {
-        const uint8_t stage = state_.stage;
+    state.stage = STAGE_IDLE;
+    while (state.stage != until && state.stage != STAGE_READY) {
+        const uint8_t stage = state.stage;
         const DeviceFrame* query = StartupQuery(stage);
         int code = Ask(*query, CodeName(query->bytes[2]) + " query", error);
         if (code != EXIT_OK)
@@ -68,14 +68,14 @@ int Exchange::Query(uint8_t code, std::string& error)
 
 int Exchange::Ask(const DeviceFrame& frame, const std::string& what, std::string& error)
 {
-    invalidBytes_ = 0;
+    invalidBytes = 0;
     for (int attempt = 0; attempt < MAX_TRIES; ++attempt) {
         // Whatever came before the question cannot be its answer; a frame half-read then
         // cannot be completed either.
-        if (!port_.Discard(error))
+        if (!port.Discard(error))
             return EXIT_USAGE;
-        parser_ = ResponseParserRecord();
-        if (!port_.Write(frame.bytes, FRAME_LENGTH, error))
+        parser = ResponseParserRecord();
+        if (!port.Write(frame.bytes, FRAME_LENGTH, error))
             return EXIT_USAGE;
         bool done = false;
         int code = Await(frame.bytes[2], done, error);
@@ -83,34 +83,34 @@ int Exchange::Ask(const DeviceFrame& frame, const std::string& what, std::string
             return code;
     }
     error = "no answer to the " + what + " after " + std::to_string(MAX_TRIES) + " tries";
-    if (invalidBytes_ > 0)
-        error += " (" + std::to_string(invalidBytes_) + " bytes received formed no valid frame)";
+    if (invalidBytes > 0)
+        error += " (" + std::to_string(invalidBytes) + " bytes received formed no valid frame)";
     return EXIT_SILENT;
 }
 
 int Exchange::Await(uint8_t code, bool& done, std::string& error)
 {
-    const int64_t deadline = clock_.NowMs() + timeoutMs_;
-    for (int64_t left = timeoutMs_; left > 0; left = deadline - clock_.NowMs()) {
+    const int64_t deadline = clock.NowMs() + timeoutMs;
+    for (int64_t left = timeoutMs; left > 0; left = deadline - clock.NowMs()) {
         uint8_t buffer[64];
-        int size = port_.Read(buffer, sizeof buffer, left, error);
+        int size = port.Read(buffer, sizeof buffer, left, error);
         if (size < 0)
             return EXIT_USAGE;
         for (int i = 0; i < size; ++i) {
-            switch (ScanResponseByte(parser_, buffer[i])) {
+            switch (ScanResponseByte(parser, buffer[i])) {
             case ScanResult::Frame: {
                 DeviceFrame frame;
                 for (int k = 0; k < FRAME_LENGTH; ++k)
-                    frame.bytes[k] = parser_.buffer[k];
+                    frame.bytes[k] = parser.buffer[k];
                 // Bytes after the answer in the same read are applied too: the module's last
                 // word counts, as in the window.
-                if (ApplyResponse(state_, frame, shown_) == code)
+                if (ApplyResponse(state, frame, shown) == code)
                     done = true;
                 break;
             }
-            case ScanResult::Skipped: invalidBytes_ += 1; break;
-            case ScanResult::Abandoned: invalidBytes_ += 2; break;
-            case ScanResult::BadChecksum: invalidBytes_ += FRAME_LENGTH; break;
+            case ScanResult::Skipped: invalidBytes += 1; break;
+            case ScanResult::Abandoned: invalidBytes += 2; break;
+            case ScanResult::BadChecksum: invalidBytes += FRAME_LENGTH; break;
             case ScanResult::Pending: break;
             }
         }

@@ -52,19 +52,19 @@ public:
     // Sends the query of a code 1 to 8 and waits for its answer, then in State() and Shown().
     int Query(uint8_t code, std::string& error);
 
-    const DeviceStateRecord& State() const { return state_; }
-    const ShownValues& Shown() const { return shown_; }
+    const DeviceStateRecord& State() const { return state; }
+    const ShownValues& Shown() const { return shown; }
 
 private:
     // The answer is the response of the frame's own code, as the parser applies it.
     int Ask(const DeviceFrame& frame, const std::string& what, std::string& error);
     int Await(uint8_t code, bool& done, std::string& error);
 
-    Port& port_;
-    Clock& clock_;
-    int64_t timeoutMs_;
-    DeviceStateRecord state_;
-    ResponseParserRecord parser_;
-    ShownValues shown_;
-    unsigned invalidBytes_ = 0;
+    Port& port;
+    Clock& clock;
+    int64_t timeoutMs;
+    DeviceStateRecord state;
+    ResponseParserRecord parser;
+    ShownValues shown;
+    unsigned invalidBytes = 0;
 };

@@ -82,8 +82,8 @@ public:
     bool Open(const std::string& path, std::string& error) override
     {
         Close();
-        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0) {
+        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
             error = errno == ENOENT   ? "no such port"
                     : errno == EBUSY  ? "port busy"
                     : errno == EISDIR ? "not a serial port"
@@ -91,13 +91,13 @@ public:
             return false;
         }
         termios settings;
-        if (tcgetattr(fd_, &settings) != 0) {
+        if (tcgetattr(fd, &settings) != 0) {
             error = "not a serial port";
             Close();
             return false;
         }
         // Other serial programs take the same advisory lock; TIOCEXCL keeps out the rest.
-        if (flock(fd_, LOCK_EX | LOCK_NB) != 0 || ioctl(fd_, TIOCEXCL) != 0) {
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
             error = errno == EWOULDBLOCK ? "port busy (another program has it open)"
                                          : SystemError("cannot lock");
             Close();
@@ -109,27 +109,27 @@ public:
         settings.c_cc[VMIN] = 0;
         settings.c_cc[VTIME] = 0;
         cfsetspeed(&settings, B9600);
-        if (tcsetattr(fd_, TCSANOW, &settings) != 0) {
+        if (tcsetattr(fd, TCSANOW, &settings) != 0) {
             error = SystemError("cannot set 9600 8N1");
             Close();
             return false;
         }
         int lines = TIOCM_RTS | TIOCM_DTR;
-        ioctl(fd_, TIOCMBIS, &lines);  // a pseudo-terminal has no modem lines: not an error
-        tcflush(fd_, TCIOFLUSH);
+        ioctl(fd, TIOCMBIS, &lines);  // a pseudo-terminal has no modem lines: not an error
+        tcflush(fd, TCIOFLUSH);
         return true;
     }
 
     void Close() override
     {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
     }
 
     bool Discard(std::string& error) override
     {
-        if (tcflush(fd_, TCIFLUSH) == 0)
+        if (tcflush(fd, TCIFLUSH) == 0)
             return true;
         error = Lost();
         return false;
@@ -138,14 +138,14 @@ public:
     bool Write(const uint8_t* data, size_t size, std::string& error) override
     {
         while (size > 0) {
-            ssize_t written = write(fd_, data, size);
+            ssize_t written = write(fd, data, size);
             if (written > 0) {
                 data += written;
                 size -= static_cast<size_t>(written);
                 continue;
             }
-            pollfd fd = {fd_, POLLOUT, 0};
-            if (written < 0 && errno == EAGAIN && Wait(&fd, 1, WRITE_TIMEOUT_MS) > 0)
+            pollfd wanted = {fd, POLLOUT, 0};
+            if (written < 0 && errno == EAGAIN && Wait(&wanted, 1, WRITE_TIMEOUT_MS) > 0)
                 continue;
             error = written < 0 && errno != EAGAIN ? Lost() : "the port takes no more bytes";
             return false;
@@ -155,12 +155,12 @@ public:
 
     int Read(uint8_t* buffer, size_t size, int64_t timeoutMs, std::string& error) override
     {
-        pollfd fd = {fd_, POLLIN, 0};
-        int ready = Wait(&fd, 1, timeoutMs);
+        pollfd wanted = {fd, POLLIN, 0};
+        int ready = Wait(&wanted, 1, timeoutMs);
         if (ready == 0)
             return 0;
         errno = 0;
-        ssize_t got = ready > 0 ? read(fd_, buffer, size) : -1;
+        ssize_t got = ready > 0 ? read(fd, buffer, size) : -1;
         if (got > 0)
             return static_cast<int>(got);
         if (got < 0 && (errno == EAGAIN || errno == EINTR))
@@ -180,7 +180,7 @@ private:
                    : SystemError("port failed");
     }
 
-    int fd_ = -1;
+    int fd = -1;
 };
 
 class PosixClock : public ChronoClock {

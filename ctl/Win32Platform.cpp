@@ -58,9 +58,9 @@ public:
     bool Open(const std::string& path, std::string& error) override
     {
         Close();
-        handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) {
+        handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
             DWORD code = GetLastError();
             error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? "no such port"
                     : code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION
@@ -70,7 +70,7 @@ public:
         }
         DCB dcb = {};
         dcb.DCBlength = sizeof dcb;
-        if (!GetCommState(handle_, &dcb)) {
+        if (!GetCommState(handle, &dcb)) {
             error = "not a serial port";
             Close();
             return false;
@@ -90,25 +90,25 @@ public:
         dcb.fAbortOnError = FALSE;
         dcb.fDtrControl = DTR_CONTROL_ENABLE;
         dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        if (!SetCommState(handle_, &dcb)) {
+        if (!SetCommState(handle, &dcb)) {
             error = SystemText("cannot set 9600 8N1", GetLastError());
             Close();
             return false;
         }
-        PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
+        PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
         return true;
     }
 
     void Close() override
     {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
     }
 
     bool Discard(std::string& error) override
     {
-        if (PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR))
+        if (PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR))
             return true;
         error = SystemText("port failed", GetLastError());
         return false;
@@ -119,7 +119,7 @@ public:
         DWORD written = 0;
         if (!SetTimeouts(WRITE_TIMEOUT_MS, error))
             return false;
-        if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr)) {
+        if (!WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr)) {
             error = SystemText("port failed", GetLastError());
             return false;
         }
@@ -136,7 +136,7 @@ public:
         // waits out the whole time-out under Wine even when bytes have come.
         DWORD errors = 0;
         COMSTAT status = {};
-        if (!ClearCommError(handle_, &errors, &status)) {
+        if (!ClearCommError(handle, &errors, &status)) {
             error = SystemText("port failed", GetLastError());
             return -1;
         }
@@ -144,7 +144,7 @@ public:
         DWORD got = 0;
         if (!SetTimeouts(static_cast<DWORD>(timeoutMs < 1 ? 1 : timeoutMs), error))
             return -1;
-        if (!ReadFile(handle_, buffer, want, &got, nullptr)) {
+        if (!ReadFile(handle, buffer, want, &got, nullptr)) {
             error = SystemText("port failed", GetLastError());
             return -1;
         }
@@ -155,13 +155,13 @@ private:
     bool SetTimeouts(DWORD readMs, std::string& error)
     {
         COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, readMs, 0, WRITE_TIMEOUT_MS};
-        if (SetCommTimeouts(handle_, &timeouts))
+        if (SetCommTimeouts(handle, &timeouts))
             return true;
         error = SystemText("port failed", GetLastError());
         return false;
     }
 
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
 class Win32Clock : public ChronoClock {

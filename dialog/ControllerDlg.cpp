@@ -28,13 +28,12 @@ CControllerDlg::CControllerDlg(const WindowServices& services, CWnd* pParent)
     : CControllerDlg(&services, pParent)
 {}
 
-CControllerDlg::CControllerDlg(const WindowServices* services, CWnd* pParent)
+CControllerDlg::CControllerDlg(const WindowServices* given, CWnd* pParent)
     : CDialog(IDD_CONTROLLER_DIALOG, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_MAIN)),
-      m_programLink(*this), m_windowClock(*this),
-      m_services(services
-                     ? *services
-                     : WindowServices{DeviceState, m_programLink, m_machinePorts, m_windowClock}),
-      m_panel(m_services, *this), m_controls(m_services.state, m_services.link, m_services.clock)
+      programLink(*this), windowClock(*this),
+      services(given ? *given
+                     : WindowServices{DeviceState, programLink, machinePorts, windowClock}),
+      panel(services, *this), controls(services.state, services.link, services.clock)
 {}
 
 void CControllerDlg::DoDataExchange(CDataExchange* pDX)
@@ -67,7 +66,7 @@ BOOL CControllerDlg::OnInitDialog()
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    m_panel.RebuildPortList();
+    panel.RebuildPortList();
 
     // The typed text sits 4 pixels lower than the edit's default.
     for (CNumericEdit* edit : {&m_channelEdit, &m_powerEdit}) {
@@ -104,30 +103,30 @@ HCURSOR CControllerDlg::OnQueryDragIcon()
 
 LRESULT CControllerDlg::OnLinkRxChar(WPARAM wParam, LPARAM lParam)
 {
-    return FeedResponseByte(ResponseParser, m_services.state, *this,
+    return FeedResponseByte(ResponseParser, services.state, *this,
                             static_cast<uint8_t>(wParam & 0xFF), static_cast<long>(lParam));
 }
 
 void CControllerDlg::OnOpenPort()
 {
-    m_panel.OpenPortClicked();
+    panel.OpenPortClicked();
 }
 
 LRESULT CControllerDlg::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_DEVICECHANGE)
-        m_panel.DeviceChanged();
+        panel.DeviceChanged();
     return CDialog::DefWindowProc(message, wParam, lParam);
 }
 
 void CControllerDlg::OnTimer(UINT_PTR nIDEvent)
 {
     if (nIDEvent == TIMER_POLL)
-        m_controls.PollTick(m_channelSlider.GetPos(), m_powerSlider.GetPos());
+        controls.PollTick(m_channelSlider.GetPos(), m_powerSlider.GetPos());
     else if (nIDEvent == TIMER_STARTUP)
-        m_panel.StartupTick();
+        panel.StartupTick();
     else
-        m_controls.StepTimerTick(static_cast<unsigned>(nIDEvent));
+        controls.StepTimerTick(static_cast<unsigned>(nIDEvent));
     Default();
 }
 
@@ -145,13 +144,13 @@ BOOL CControllerDlg::PreTranslateMessage(MSG* pMsg)
                            {m_powerUpButton, StepButton::PowerUp}};
         for (const auto& entry : stepButtons) {
             if (pMsg->hwnd == entry.button.GetSafeHwnd())
-                m_controls.Press(entry.step);
+                controls.Press(entry.step);
         }
         break;
     }
     case WM_LBUTTONUP:
         // The button's own click then steps once more, by one.
-        m_controls.Release();
+        controls.Release();
         break;
     case WM_KEYDOWN:
         // Neither Enter nor Escape reaches the dialog manager, so neither closes the window
@@ -173,38 +172,38 @@ BOOL CControllerDlg::PreTranslateMessage(MSG* pMsg)
 void CControllerDlg::OnSetChannel()
 {
     GetDlgItemText(IDC_CHANNEL_EDIT, displayText);
-    m_controls.SetChannel(displayText);
+    controls.SetChannel(displayText);
 }
 
 void CControllerDlg::OnSetPower()
 {
     GetDlgItemText(IDC_POWER_EDIT, displayText);
-    m_controls.SetPower(displayText);
+    controls.SetPower(displayText);
 }
 
 void CControllerDlg::OnActive()
 {
-    m_controls.ToggleOutput();
+    controls.ToggleOutput();
 }
 
 void CControllerDlg::OnChannelDown()
 {
-    m_controls.Step(StepButton::ChannelDown);
+    controls.Step(StepButton::ChannelDown);
 }
 
 void CControllerDlg::OnChannelUp()
 {
-    m_controls.Step(StepButton::ChannelUp);
+    controls.Step(StepButton::ChannelUp);
 }
 
 void CControllerDlg::OnPowerDown()
 {
-    m_controls.Step(StepButton::PowerDown);
+    controls.Step(StepButton::PowerDown);
 }
 
 void CControllerDlg::OnPowerUp()
 {
-    m_controls.Step(StepButton::PowerUp);
+    controls.Step(StepButton::PowerUp);
 }
 
 namespace {
@@ -263,7 +262,7 @@ void CControllerDlg::AddSliderTick(Slider slider, int pos)
 
 void CControllerDlg::StartupFinished()
 {
-    m_panel.StartupFinished();
+    panel.StartupFinished();
 }
 
 void CControllerDlg::ClearPorts()

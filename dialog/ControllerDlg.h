@@ -83,13 +83,13 @@ protected:
     HICON m_hIcon;
 
     // What the window acts on: the program's own services unless others were given.
-    ProgramLink m_programLink;
-    MachinePorts m_machinePorts;
-    WindowClock m_windowClock;
-    WindowServices m_services;
-    PortPanel m_panel;
-    ChannelPowerControls m_controls;
+    ProgramLink programLink;
+    MachinePorts machinePorts;
+    WindowClock windowClock;
+    WindowServices services;
+    PortPanel panel;
+    ChannelPowerControls controls;
 
 private:
-    CControllerDlg(const WindowServices* services, CWnd* pParent);
+    CControllerDlg(const WindowServices* given, CWnd* pParent);
 };

@@ -148,35 +148,35 @@ bool SetSimField(SimSettings& settings, const std::string& name, const std::stri
 }
 
 SimModule::SimModule(const SimSettings& settings, SimLogSink log)
-    : settings_(settings), log_(std::move(log))
+    : settings(settings), log(std::move(log))
 {}
 
 void SimModule::Log(int64_t now, const std::string& line) const
 {
-    if (log_)
-        log_(now, line);
+    if (log)
+        log(now, line);
 }
 
 void SimModule::Receive(const uint8_t* data, size_t size, int64_t now)
 {
     for (size_t i = 0; i < size; ++i) {
-        received_.push_back(data[i]);
+        received.push_back(data[i]);
         // Slide by one byte until what is held can still be, or is, a valid frame.
         for (;;) {
-            if (!IsRequestStart(received_)) {
+            if (!IsRequestStart(received)) {
                 DropFirst(now);
                 continue;
             }
-            if (received_.size() < static_cast<size_t>(FRAME_LENGTH))
+            if (received.size() < static_cast<size_t>(FRAME_LENGTH))
                 break;
-            if (FrameChecksum(received_.data()) != received_[FRAME_LENGTH - 1]) {
+            if (FrameChecksum(received.data()) != received[FRAME_LENGTH - 1]) {
                 DropFirst(now);
                 continue;
             }
             DeviceFrame frame;
             for (int k = 0; k < FRAME_LENGTH; ++k)
-                frame.bytes[k] = received_[k];
-            received_.clear();
+                frame.bytes[k] = received[k];
+            received.clear();
             Handle(frame, now);
             break;
         }
@@ -185,8 +185,8 @@ void SimModule::Receive(const uint8_t* data, size_t size, int64_t now)
 
 void SimModule::DropFirst(int64_t now)
 {
-    Log(now, "DROP " + HexBytes(received_.data(), 1));
-    received_.erase(received_.begin());
+    Log(now, "DROP " + HexBytes(received.data(), 1));
+    received.erase(received.begin());
 }
 
 void SimModule::Handle(const DeviceFrame& frame, int64_t now)
@@ -198,23 +198,23 @@ void SimModule::Handle(const DeviceFrame& frame, int64_t now)
     if (frame.bytes[0] == FORM_SET[0])
         ApplySet(code, static_cast<uint16_t>(frame.bytes[3] << 8 | frame.bytes[4]));
     // Muted and skipped frames are still carried out; only their answer is lost.
-    if (muted_[code - 1])
+    if (muted[code - 1])
         return;
-    if (skip_[code - 1] > 0) {
-        --skip_[code - 1];
+    if (skip[code - 1] > 0) {
+        --skip[code - 1];
         return;
     }
-    Respond(code, now + delayMs_);
+    Respond(code, now + delayMs);
 }
 
 void SimModule::ApplySet(uint8_t code, uint16_t value)
 {
     switch (code) {
     case CMD_CHANNEL:
-        settings_.channel = static_cast<uint8_t>(Clamp(value, 1, settings_.channelCount));
+        settings.channel = static_cast<uint8_t>(Clamp(value, 1, settings.channelCount));
         break;
-    case CMD_POWER: settings_.power = Clamp(value, settings_.powerMin, settings_.powerMax); break;
-    case CMD_OUTPUT: settings_.output = value != 0 ? 1 : 0; break;
+    case CMD_POWER: settings.power = Clamp(value, settings.powerMin, settings.powerMax); break;
+    case CMD_OUTPUT: settings.output = value != 0 ? 1 : 0; break;
     default: break;  // the limits cannot be set: the answer tells the value unchanged
     }
 }
@@ -222,31 +222,31 @@ void SimModule::ApplySet(uint8_t code, uint16_t value)
 uint16_t SimModule::ValueInForce(uint8_t code) const
 {
     switch (code) {
-    case CMD_CHANNEL: return settings_.channel;
-    case CMD_POWER: return settings_.power;
-    case CMD_OUTPUT: return settings_.output ? 0x0101 : 0x0000;  // both data bytes carry it
-    case CMD_CHANNEL_COUNT: return settings_.channelCount;
-    case CMD_POWER_MAX: return settings_.powerMax;
-    case CMD_POWER_MIN: return settings_.powerMin;
-    case CMD_FIRST_FREQ: return static_cast<uint16_t>(settings_.firstFrequency - FREQUENCY_BASE);
-    default: return static_cast<uint16_t>(settings_.grid);
+    case CMD_CHANNEL: return settings.channel;
+    case CMD_POWER: return settings.power;
+    case CMD_OUTPUT: return settings.output ? 0x0101 : 0x0000;  // both data bytes carry it
+    case CMD_CHANNEL_COUNT: return settings.channelCount;
+    case CMD_POWER_MAX: return settings.powerMax;
+    case CMD_POWER_MIN: return settings.powerMin;
+    case CMD_FIRST_FREQ: return static_cast<uint16_t>(settings.firstFrequency - FREQUENCY_BASE);
+    default: return static_cast<uint16_t>(settings.grid);
     }
 }
 
 void SimModule::Respond(uint8_t code, int64_t due)
 {
     DeviceFrame frame = MakeFrame(FORM_RESPONSE, code, ValueInForce(code));
-    if (corrupt_ > 0) {
-        --corrupt_;
+    if (corrupt > 0) {
+        --corrupt;
         frame.bytes[5] = static_cast<uint8_t>(~frame.bytes[5]);
     }
-    pending_.push_back({due, std::vector<uint8_t>(frame.bytes, frame.bytes + FRAME_LENGTH)});
+    pending.push_back({due, std::vector<uint8_t>(frame.bytes, frame.bytes + FRAME_LENGTH)});
 }
 
 int64_t SimModule::NextDue() const
 {
     int64_t next = -1;
-    for (const Output& output : pending_) {
+    for (const Output& output : pending) {
         if (next < 0 || output.due < next)
             next = output.due;
     }
@@ -257,7 +257,7 @@ std::vector<uint8_t> SimModule::TakeDue(int64_t now)
 {
     std::vector<uint8_t> bytes;
     std::vector<Output> later;
-    for (Output& output : pending_) {
+    for (Output& output : pending) {
         if (output.due > now) {
             later.push_back(std::move(output));
             continue;
@@ -265,15 +265,15 @@ std::vector<uint8_t> SimModule::TakeDue(int64_t now)
         Log(now, "TX " + HexBytes(output.bytes.data(), output.bytes.size()));
         bytes.insert(bytes.end(), output.bytes.begin(), output.bytes.end());
     }
-    pending_ = std::move(later);
+    pending = std::move(later);
     return bytes;
 }
 
 void SimModule::Disconnect(int64_t now)
 {
-    while (!received_.empty())
+    while (!received.empty())
         DropFirst(now);
-    pending_.clear();
+    pending.clear();
 }
 
 SimAction SimModule::Execute(const std::string& line, int64_t now)
@@ -323,7 +323,7 @@ bool SimModule::RunCommand(const std::vector<std::string>& words, int64_t now, s
             return false;
         }
         for (int i = first; i <= last; ++i)
-            muted_[i] = name == "mute";
+            muted[i] = name == "mute";
         return true;
     }
     if (name == "skip") {
@@ -333,7 +333,7 @@ bool SimModule::RunCommand(const std::vector<std::string>& words, int64_t now, s
             return false;
         }
         for (int i = first; i <= last; ++i)
-            skip_[i] = static_cast<unsigned>(number);
+            skip[i] = static_cast<unsigned>(number);
         return true;
     }
     if (name == "delay") {
@@ -341,7 +341,7 @@ bool SimModule::RunCommand(const std::vector<std::string>& words, int64_t now, s
             error = "usage: delay MS (0-" + std::to_string(MAX_DELAY_MS) + ")";
             return false;
         }
-        delayMs_ = number;
+        delayMs = number;
         return true;
     }
     if (name == "corrupt") {
@@ -349,7 +349,7 @@ bool SimModule::RunCommand(const std::vector<std::string>& words, int64_t now, s
             error = "usage: corrupt N (0-" + std::to_string(MAX_REPEAT) + ")";
             return false;
         }
-        corrupt_ = static_cast<unsigned>(number);
+        corrupt = static_cast<unsigned>(number);
         return true;
     }
     if (name == "inject") {
@@ -361,7 +361,7 @@ bool SimModule::RunCommand(const std::vector<std::string>& words, int64_t now, s
             error = "usage: inject HEX... (bytes in hex, e.g. 01 01 01 00 05 08)";
             return false;
         }
-        pending_.push_back({now, bytes});
+        pending.push_back({now, bytes});
         return true;
     }
     if (name == "answer") {
@@ -377,7 +377,7 @@ bool SimModule::RunCommand(const std::vector<std::string>& words, int64_t now, s
             error = "usage: set FIELD VALUE";
             return false;
         }
-        return SetSimField(settings_, words[1], words[2], error);
+        return SetSimField(settings, words[1], words[2], error);
     }
     error = "unknown command \"" + name +
             "\" (mute, unmute, skip, delay, corrupt, inject, answer, set, unplug, plug, quit)";

@@ -62,7 +62,7 @@ public:
     // Writes a line to the log sink, if there is one.
     void Log(int64_t now, const std::string& line) const;
 
-    const SimSettings& Settings() const { return settings_; }
+    const SimSettings& Settings() const { return settings; }
 
 private:
     struct Output {
@@ -77,12 +77,12 @@ private:
     uint16_t ValueInForce(uint8_t code) const;
     bool RunCommand(const std::vector<std::string>& words, int64_t now, std::string& error);
 
-    SimSettings settings_;
-    SimLogSink log_;
-    std::vector<uint8_t> received_;  // a frame being assembled, at most 5 bytes
-    std::vector<Output> pending_;    // in the order they were made
-    bool muted_[8] = {};
-    unsigned skip_[8] = {};
-    unsigned corrupt_ = 0;
-    int64_t delayMs_ = 0;
+    SimSettings settings;
+    SimLogSink log;
+    std::vector<uint8_t> received;  // a frame being assembled, at most 5 bytes
+    std::vector<Output> pending;    // in the order they were made
+    bool muted[8] = {};
+    unsigned skip[8] = {};
+    unsigned corrupt = 0;
+    int64_t delayMs = 0;
 };

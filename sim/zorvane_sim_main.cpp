@@ -76,35 +76,35 @@ int64_t MonotonicUs()
 // after it was handed over, whichever is later. With a byte time of 0, at once.
 class LineDirection {
 public:
-    explicit LineDirection(int64_t byteUs) : byteUs_(byteUs) {}
+    explicit LineDirection(int64_t byteUs) : byteUs(byteUs) {}
 
     void Push(const uint8_t* data, size_t size, int64_t nowUs)
     {
         for (size_t i = 0; i < size; ++i) {
-            last_ = std::max(last_, nowUs) + byteUs_;
-            bytes_.push_back({last_, data[i]});
+            last = std::max(last, nowUs) + byteUs;
+            bytes.push_back({last, data[i]});
         }
     }
 
     std::vector<uint8_t> TakeDue(int64_t nowUs)
     {
         std::vector<uint8_t> due;
-        while (!bytes_.empty() && bytes_.front().first <= nowUs) {
-            due.push_back(bytes_.front().second);
-            bytes_.pop_front();
+        while (!bytes.empty() && bytes.front().first <= nowUs) {
+            due.push_back(bytes.front().second);
+            bytes.pop_front();
         }
         return due;
     }
 
     // When the next byte arrives, or -1.
-    int64_t NextUs() const { return bytes_.empty() ? -1 : bytes_.front().first; }
+    int64_t NextUs() const { return bytes.empty() ? -1 : bytes.front().first; }
 
-    void Clear() { bytes_.clear(); }
+    void Clear() { bytes.clear(); }
 
 private:
-    int64_t byteUs_;
-    int64_t last_ = 0;
-    std::deque<std::pair<int64_t, uint8_t>> bytes_;
+    int64_t byteUs;
+    int64_t last = 0;
+    std::deque<std::pair<int64_t, uint8_t>> bytes;
 };
 
 // The earlier of two times, -1 standing for never.
@@ -155,9 +155,9 @@ public:
             return false;
         }
         path = name;
-        slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         termios settings;
-        if (slave_ < 0 || tcgetattr(slave_, &settings) != 0) {
+        if (slave < 0 || tcgetattr(slave, &settings) != 0) {
             error = SystemError("opening " + path);
             Close();
             return false;
@@ -165,7 +165,7 @@ public:
         // Raw from the start: no echo of the program's frames, no translation of bytes.
         cfmakeraw(&settings);
         cfsetspeed(&settings, B9600);
-        if (tcsetattr(slave_, TCSANOW, &settings) != 0 ||
+        if (tcsetattr(slave, TCSANOW, &settings) != 0 ||
             fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
             error = SystemError("configuring " + path);
             Close();
@@ -176,16 +176,16 @@ public:
 
     void Close()
     {
-        if (slave_ >= 0)
-            close(slave_);
+        if (slave >= 0)
+            close(slave);
         if (master >= 0)
             close(master);
-        slave_ = master = -1;
+        slave = master = -1;
         path.clear();
     }
 
 private:
-    int slave_ = -1;
+    int slave = -1;
 };
 
 // Points link at target, replacing an existing symbolic link but nothing else.
@@ -280,10 +280,10 @@ int ParseOptions(int argc, char** argv, Options& options)
 class Simulator {
 public:
     Simulator(const Options& options, const LogWriter& log, int64_t start)
-        : link_(options.link), log_(log), start_(start), toModel_(options.pace ? BYTE_US : 0),
-          toPort_(options.pace ? BYTE_US : 0),
-          model_(options.settings,
-                 [this](int64_t ms, const std::string& line) { log_.Line(ms, line); })
+        : link(options.link), log(log), start(start), toModel(options.pace ? BYTE_US : 0),
+          toPort(options.pace ? BYTE_US : 0),
+          model(options.settings,
+                [this](int64_t ms, const std::string& line) { this->log.Line(ms, line); })
     {}
 
     // Opens the first pty and places the link; false with a message on failure.
@@ -291,20 +291,20 @@ public:
     {
         if (!Plug(error))
             return false;
-        std::printf("pty %s\n", pty_.path.c_str());
+        std::printf("pty %s\n", pty.path.c_str());
         std::fflush(stdout);
         return true;
     }
 
     void Run(const sigset_t& waitMask)
     {
-        while (!stopRequested && !quit_) {
+        while (!stopRequested && !quit) {
             int64_t nowUs = NowUs();
             int64_t now = nowUs / 1000;
-            if (pty_.IsOpen()) {
-                std::vector<uint8_t> arrived = toModel_.TakeDue(nowUs);
+            if (pty.IsOpen()) {
+                std::vector<uint8_t> arrived = toModel.TakeDue(nowUs);
                 if (!arrived.empty())
-                    model_.Receive(arrived.data(), arrived.size(), now);
+                    model.Receive(arrived.data(), arrived.size(), now);
                 WriteDue(nowUs);
             } else {
                 Disconnect();  // nothing made while unplugged is ever sent
@@ -312,17 +312,17 @@ public:
 
             pollfd fds[2];
             nfds_t count = 0;
-            if (stdinOpen_)
+            if (stdinOpen)
                 fds[count++] = {STDIN_FILENO, POLLIN, 0};
             int masterIndex = -1;
-            if (pty_.IsOpen() && now >= restUntil_) {
+            if (pty.IsOpen() && now >= restUntil) {
                 masterIndex = static_cast<int>(count);
-                fds[count++] = {pty_.master, POLLIN, 0};
+                fds[count++] = {pty.master, POLLIN, 0};
             }
-            int64_t due = model_.NextDue();
-            due = Earlier(due < 0 ? -1 : due * 1000, Earlier(toModel_.NextUs(), toPort_.NextUs()));
-            if (pty_.IsOpen() && now < restUntil_)
-                due = Earlier(due, restUntil_ * 1000);
+            int64_t due = model.NextDue();
+            due = Earlier(due < 0 ? -1 : due * 1000, Earlier(toModel.NextUs(), toPort.NextUs()));
+            if (pty.IsOpen() && now < restUntil)
+                due = Earlier(due, restUntil * 1000);
             int64_t wait = due < 0 ? -1 : std::max<int64_t>(due - nowUs, 0);
             timespec timeout = {static_cast<time_t>(wait / 1000000),
                                 static_cast<long>(wait % 1000000) * 1000};
@@ -330,75 +330,75 @@ public:
                 continue;  // a signal: the loop condition decides
             if (masterIndex >= 0 && fds[masterIndex].revents != 0)
                 ReadMaster();
-            if (stdinOpen_ && fds[0].revents != 0)
+            if (stdinOpen && fds[0].revents != 0)
                 ReadCommands();
         }
     }
 
     void Stop()
     {
-        if (pty_.IsOpen())
+        if (pty.IsOpen())
             Unplug();
-        if (quit_)
-            log_.Line(Now(), "CMD quit");
+        if (quit)
+            log.Line(Now(), "CMD quit");
     }
 
 private:
-    int64_t NowUs() const { return MonotonicUs() - start_ * 1000; }
+    int64_t NowUs() const { return MonotonicUs() - start * 1000; }
     int64_t Now() const { return NowUs() / 1000; }
 
     void Disconnect()
     {
-        model_.Disconnect(Now());
-        toModel_.Clear();
-        toPort_.Clear();
+        model.Disconnect(Now());
+        toModel.Clear();
+        toPort.Clear();
     }
 
     bool Plug(std::string& error)
     {
-        if (!pty_.Open(error))
+        if (!pty.Open(error))
             return false;
-        if (!link_.empty() && !PlaceLink(link_, pty_.path, error)) {
-            pty_.Close();
+        if (!link.empty() && !PlaceLink(link, pty.path, error)) {
+            pty.Close();
             return false;
         }
-        restUntil_ = 0;
+        restUntil = 0;
         return true;
     }
 
     void Unplug()
     {
         Disconnect();
-        if (!link_.empty())
-            RemoveLink(link_, pty_.path);
-        pty_.Close();
+        if (!link.empty())
+            RemoveLink(link, pty.path);
+        pty.Close();
     }
 
     void WriteDue(int64_t nowUs)
     {
-        std::vector<uint8_t> made = model_.TakeDue(nowUs / 1000);
-        toPort_.Push(made.data(), made.size(), nowUs);
-        std::vector<uint8_t> bytes = toPort_.TakeDue(nowUs);
+        std::vector<uint8_t> made = model.TakeDue(nowUs / 1000);
+        toPort.Push(made.data(), made.size(), nowUs);
+        std::vector<uint8_t> bytes = toPort.TakeDue(nowUs);
         if (bytes.empty())
             return;
-        ssize_t written = write(pty_.master, bytes.data(), bytes.size());
+        ssize_t written = write(pty.master, bytes.data(), bytes.size());
         if (written < static_cast<ssize_t>(bytes.size())) {
             // Only when nobody has read what was sent before: the line loses the bytes.
             size_t lost = bytes.size() - static_cast<size_t>(written < 0 ? 0 : written);
             std::fprintf(stderr, "zorvane-sim: %zu bytes not written to %s\n", lost,
-                         pty_.path.c_str());
+                         pty.path.c_str());
         }
     }
 
     void ReadMaster()
     {
         uint8_t buffer[256];
-        ssize_t size = read(pty_.master, buffer, sizeof buffer);
+        ssize_t size = read(pty.master, buffer, sizeof buffer);
         if (size > 0) {
-            toModel_.Push(buffer, static_cast<size_t>(size), NowUs());
+            toModel.Push(buffer, static_cast<size_t>(size), NowUs());
         } else if (size == 0 || (errno != EAGAIN && errno != EINTR)) {
             // EIO or hang-up while no one holds the other end: wait rather than spin.
-            restUntil_ = Now() + REST_MS;
+            restUntil = Now() + REST_MS;
         }
     }
 
@@ -408,16 +408,16 @@ private:
         ssize_t size = read(STDIN_FILENO, buffer, sizeof buffer);
         if (size <= 0) {
             if (size == 0 || (errno != EAGAIN && errno != EINTR))
-                stdinOpen_ = false;  // end of input does not stop the module
+                stdinOpen = false;  // end of input does not stop the module
             return;
         }
-        pendingInput_.append(buffer, static_cast<size_t>(size));
+        pendingInput.append(buffer, static_cast<size_t>(size));
         size_t end;
-        while (!quit_ && (end = pendingInput_.find('\n')) != std::string::npos) {
-            std::string line = pendingInput_.substr(0, end);
-            pendingInput_.erase(0, end + 1);
+        while (!quit && (end = pendingInput.find('\n')) != std::string::npos) {
+            std::string line = pendingInput.substr(0, end);
+            pendingInput.erase(0, end + 1);
             Command(line);
-            if (pty_.IsOpen())
+            if (pty.IsOpen())
                 WriteDue(NowUs());  // an inject goes out before a later command can unplug
         }
     }
@@ -425,47 +425,47 @@ private:
     void Command(const std::string& line)
     {
         int64_t now = Now();
-        SimAction action = model_.Execute(line, now);
+        SimAction action = model.Execute(line, now);
         std::string error;
         switch (action) {
         case SimAction::None: break;
         case SimAction::Quit:
-            quit_ = true;  // acknowledged once the link is gone
+            quit = true;  // acknowledged once the link is gone
             break;
         case SimAction::Unplug:
-            if (!pty_.IsOpen()) {
-                log_.Line(now, "ERR \"unplug\": not plugged");
+            if (!pty.IsOpen()) {
+                log.Line(now, "ERR \"unplug\": not plugged");
                 break;
             }
             Unplug();
-            log_.Line(Now(), "CMD unplug");
+            log.Line(Now(), "CMD unplug");
             break;
         case SimAction::Plug:
-            if (pty_.IsOpen()) {
-                log_.Line(now, "ERR \"plug\": already plugged");
+            if (pty.IsOpen()) {
+                log.Line(now, "ERR \"plug\": already plugged");
                 break;
             }
             if (!Plug(error)) {
-                log_.Line(Now(), "ERR \"plug\": " + error);
+                log.Line(Now(), "ERR \"plug\": " + error);
                 break;
             }
-            log_.Line(Now(), "CMD plug");
-            log_.Line(Now(), "PTY " + pty_.path);
+            log.Line(Now(), "CMD plug");
+            log.Line(Now(), "PTY " + pty.path);
             break;
         }
     }
 
-    std::string link_;
-    const LogWriter& log_;
-    int64_t start_;
-    LineDirection toModel_;
-    LineDirection toPort_;
-    SimModule model_;
-    Pty pty_;
-    int64_t restUntil_ = 0;
-    bool stdinOpen_ = true;
-    bool quit_ = false;
-    std::string pendingInput_;
+    std::string link;
+    const LogWriter& log;
+    int64_t start;
+    LineDirection toModel;
+    LineDirection toPort;
+    SimModule model;
+    Pty pty;
+    int64_t restUntil = 0;
+    bool stdinOpen = true;
+    bool quit = false;
+    std::string pendingInput;
 };
 
 }  // namespace

@@ -58,7 +58,7 @@ std::string FormatEndpoint(const Endpoint& endpoint)
 
 bool AllowList::Parse(const std::string& text, std::string& error)
 {
-    networks_.clear();
+    networks.clear();
     if (text.empty())
         return true;
     size_t start = 0;
@@ -73,11 +73,11 @@ bool AllowList::Parse(const std::string& text, std::string& error)
         if (!ParseIpv4(item.substr(0, slash), address) ||
             (slash != std::string::npos && !ParseSmall(item.substr(slash + 1), 2, 32, bits))) {
             error = "--allow takes IPv4 ADDR[/BITS],... such as 192.168.1.0/24, not '" + item + "'";
-            networks_.clear();
+            networks.clear();
             return false;
         }
         const uint32_t mask = bits == 0 ? 0 : ~uint32_t(0) << (32 - bits);
-        networks_.push_back({address & mask, mask});
+        networks.push_back({address & mask, mask});
         start = end + 1;
     }
     return true;
@@ -85,9 +85,9 @@ bool AllowList::Parse(const std::string& text, std::string& error)
 
 bool AllowList::Allows(uint32_t address) const
 {
-    if (networks_.empty())
+    if (networks.empty())
         return true;
-    for (const Network& network : networks_) {
+    for (const Network& network : networks) {
         if ((address & network.mask) == network.address)
             return true;
     }

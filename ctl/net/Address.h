@@ -29,5 +29,5 @@ private:
         uint32_t address;
         uint32_t mask;
     };
-    std::vector<Network> networks_;
+    std::vector<Network> networks;
 };

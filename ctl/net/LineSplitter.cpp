@@ -8,23 +8,23 @@ size_t LineSplitter::Feed(const char* data, size_t size)
         const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
         const size_t length = end ? static_cast<size_t>(end - data) : size;
         // One byte more than the limit may be the CR of a line that fits.
-        const size_t room = maxLine_ + 2 - partial_.size();
-        if (!dropping_)
-            partial_.append(data, length < room ? length : room);
-        if (partial_.size() > maxLine_ + 1) {
-            partial_.clear();
-            partial_.shrink_to_fit();
-            dropping_ = true;
+        const size_t room = maxLine + 2 - partial.size();
+        if (!dropping)
+            partial.append(data, length < room ? length : room);
+        if (partial.size() > maxLine + 1) {
+            partial.clear();
+            partial.shrink_to_fit();
+            dropping = true;
         }
         if (!end)
             break;
-        if (!partial_.empty() && partial_.back() == '\r')
-            partial_.pop_back();
-        const bool tooLong = dropping_ || partial_.size() > maxLine_;
-        lines_.push_back({tooLong ? std::string() : partial_, tooLong});
-        held_ += lines_.back().text.size() + 1;
-        partial_.clear();
-        dropping_ = false;
+        if (!partial.empty() && partial.back() == '\r')
+            partial.pop_back();
+        const bool tooLong = dropping || partial.size() > maxLine;
+        lines.push_back({tooLong ? std::string() : partial, tooLong});
+        held += lines.back().text.size() + 1;
+        partial.clear();
+        dropping = false;
         ++completed;
         data = end + 1;
         size -= length + 1;
@@ -34,11 +34,11 @@ size_t LineSplitter::Feed(const char* data, size_t size)
 
 bool LineSplitter::Next(std::string& line, bool& tooLong)
 {
-    if (lines_.empty())
+    if (lines.empty())
         return false;
-    line = std::move(lines_.front().text);
-    tooLong = lines_.front().tooLong;
-    held_ -= line.size() + 1;
-    lines_.pop_front();
+    line = std::move(lines.front().text);
+    tooLong = lines.front().tooLong;
+    held -= line.size() + 1;
+    lines.pop_front();
     return true;
 }

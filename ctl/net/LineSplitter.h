@@ -8,7 +8,7 @@
 
 class LineSplitter {
 public:
-    explicit LineSplitter(size_t maxLine) : maxLine_(maxLine) {}
+    explicit LineSplitter(size_t maxLine) : maxLine(maxLine) {}
 
     // Takes received bytes; returns how many lines they completed.
     size_t Feed(const char* data, size_t size);
@@ -18,7 +18,7 @@ public:
     bool Next(std::string& line, bool& tooLong);
 
     // Bytes held: complete lines not yet taken and the line in progress.
-    size_t Held() const { return held_ + partial_.size(); }
+    size_t Held() const { return held + partial.size(); }
 
 private:
     struct Line {
@@ -26,9 +26,9 @@ private:
         bool tooLong;
     };
 
-    size_t maxLine_;
-    std::deque<Line> lines_;
-    std::string partial_;
-    bool dropping_ = false;
-    size_t held_ = 0;
+    size_t maxLine;
+    std::deque<Line> lines;
+    std::string partial;
+    bool dropping = false;
+    size_t held = 0;
 };

@@ -91,20 +91,20 @@ public:
 
     bool Wait(std::vector<WaitEntry>& entries, int64_t timeoutMs) override
     {
-        fds_.resize(entries.size());
+        fds.resize(entries.size());
         for (size_t i = 0; i < entries.size(); ++i) {
             const short events = static_cast<short>((entries[i].wantRead ? POLLIN : 0) |
                                                     (entries[i].wantWrite ? POLLOUT : 0));
-            fds_[i] = {static_cast<int>(entries[i].socket), events, 0};
+            fds[i] = {static_cast<int>(entries[i].socket), events, 0};
         }
         sigset_t mask;
         sigprocmask(SIG_BLOCK, nullptr, &mask);
         sigdelset(&mask, SIGINT);
         timespec timeout = {static_cast<time_t>(timeoutMs / 1000),
                             static_cast<long>(timeoutMs % 1000) * 1000000};
-        int ready = ppoll(fds_.data(), fds_.size(), timeoutMs < 0 ? nullptr : &timeout, &mask);
+        int ready = ppoll(fds.data(), fds.size(), timeoutMs < 0 ? nullptr : &timeout, &mask);
         for (size_t i = 0; i < entries.size(); ++i) {
-            const short got = ready > 0 ? fds_[i].revents : short{0};
+            const short got = ready > 0 ? fds[i].revents : short{0};
             entries[i].readable = (got & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
             entries[i].writable = (got & POLLOUT) != 0;
         }
@@ -113,7 +113,7 @@ public:
     }
 
 private:
-    std::vector<pollfd> fds_;
+    std::vector<pollfd> fds;
 };
 
 }  // namespace

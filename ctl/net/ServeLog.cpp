@@ -31,29 +31,29 @@ std::string Hex(const uint8_t* data, size_t size)
 
 void ServeLog::Event(const std::string& text)
 {
-    out_ << "zorvane-ctl: " << MicroTime() << " " << text << "\n";
-    out_.flush();
+    out << "zorvane-ctl: " << MicroTime() << " " << text << "\n";
+    out.flush();
 }
 
 bool TracePort::Open(const std::string& path, std::string& error)
 {
-    bool opened = port_.Open(path, error);
-    log_.Trace(opened ? "port opened" : "port not opened: " + error);
+    bool opened = port.Open(path, error);
+    log.Trace(opened ? "port opened" : "port not opened: " + error);
     return opened;
 }
 
 bool TracePort::Write(const uint8_t* data, size_t size, std::string& error)
 {
-    log_.Trace("port > " + Hex(data, size));
-    return port_.Write(data, size, error);
+    log.Trace("port > " + Hex(data, size));
+    return port.Write(data, size, error);
 }
 
 int TracePort::Read(uint8_t* buffer, size_t size, int64_t timeoutMs, std::string& error)
 {
-    int got = port_.Read(buffer, size, timeoutMs, error);
+    int got = port.Read(buffer, size, timeoutMs, error);
     if (got > 0)
-        log_.Trace("port < " + Hex(buffer, static_cast<size_t>(got)));
+        log.Trace("port < " + Hex(buffer, static_cast<size_t>(got)));
     else if (got < 0)
-        log_.Trace("port failed: " + error);
+        log.Trace("port failed: " + error);
     return got;
 }

@@ -21,34 +21,34 @@ std::string Printable(const std::string& text)
 
 Server::Server(Sockets& sockets, Clock& clock, Instrument& instrument, ServeLog& log,
                const AllowList& allow, size_t maxClients)
-    : sockets_(sockets), clock_(clock), instrument_(instrument), log_(log), allow_(allow),
-      maxClients_(maxClients)
+    : sockets(sockets), clock(clock), instrument(instrument), log(log), allow(allow),
+      maxClients(maxClients)
 {}
 
 Server::~Server()
 {
-    if (listener_ != NO_SOCKET)
-        sockets_.Close(listener_);
-    for (auto& entry : clients_)
-        sockets_.Close(entry.second->socket);
+    if (listener != NO_SOCKET)
+        sockets.Close(listener);
+    for (auto& entry : clients)
+        sockets.Close(entry.second->socket);
 }
 
 bool Server::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    listener_ = sockets_.Listen(at, bound, error);
-    return listener_ != NO_SOCKET;
+    listener = sockets.Listen(at, bound, error);
+    return listener != NO_SOCKET;
 }
 
 void Server::Run()
 {
-    auto due = [this](int64_t ms) { return ms < 0 ? -1 : clock_.NowMs() + ms; };
-    int64_t maintainAt = due(instrument_.Maintain());
+    auto due = [this](int64_t ms) { return ms < 0 ? -1 : clock.NowMs() + ms; };
+    int64_t maintainAt = due(instrument.Maintain());
     std::vector<WaitEntry> entries;
     std::vector<int> ids;
     for (;;) {
-        entries.assign(1, WaitEntry{listener_, true, false});
+        entries.assign(1, WaitEntry{listener, true, false});
         ids.assign(1, 0);
-        for (auto& [id, client] : clients_) {
+        for (auto& [id, client] : clients) {
             const bool read = !client->ended && client->lines.Held() < MAX_HELD;
             if (read || !client->unsent.empty()) {
                 entries.push_back({client->socket, read, !client->unsent.empty()});
@@ -56,26 +56,26 @@ void Server::Run()
             }
         }
         // Asked before the wait too: a Ctrl-C taken during a module read wakes nothing.
-        if (clock_.StopRequested() || sockets_.Wait(entries, WaitTime(maintainAt)) ||
-            clock_.StopRequested())
+        if (clock.StopRequested() || sockets.Wait(entries, WaitTime(maintainAt)) ||
+            clock.StopRequested())
             break;
         if (entries[0].readable)
             AcceptAll();
         for (size_t i = 1; i < entries.size(); ++i) {
-            Client& client = *clients_.at(ids[i]);
+            Client& client = *clients.at(ids[i]);
             if (entries[i].writable && !Flush(client))
                 client.failed = "dropped: its connection failed";
             else if (entries[i].readable)
                 ReadFrom(ids[i], client);
         }
-        if (maintainAt >= 0 && clock_.NowMs() >= maintainAt)
-            maintainAt = due(instrument_.Maintain());
-        if (!turns_.empty()) {
+        if (maintainAt >= 0 && clock.NowMs() >= maintainAt)
+            maintainAt = due(instrument.Maintain());
+        if (!turns.empty()) {
             ExecuteNext();
             // A command may have found the port gone.
-            maintainAt = due(instrument_.Maintain());
+            maintainAt = due(instrument.Maintain());
         }
-        for (auto it = clients_.begin(); it != clients_.end();) {
+        for (auto it = clients.begin(); it != clients.end();) {
             Client& client = *it->second;
             if (!client.failed.empty())
                 Drop(it++, client.failed);
@@ -85,18 +85,18 @@ void Server::Run()
                 ++it;
         }
     }
-    log_.Event("stopping: Ctrl-C");
-    for (auto& entry : clients_)
+    log.Event("stopping: Ctrl-C");
+    for (auto& entry : clients)
         Flush(*entry.second);  // what fits goes out; nobody waits for the rest
 }
 
 int64_t Server::WaitTime(int64_t maintainAt)
 {
-    if (!turns_.empty())
+    if (!turns.empty())
         return 0;
     if (maintainAt < 0)
         return -1;
-    const int64_t left = maintainAt - clock_.NowMs();
+    const int64_t left = maintainAt - clock.NowMs();
     return left > 0 ? left : 0;
 }
 
@@ -104,23 +104,23 @@ void Server::AcceptAll()
 {
     for (;;) {
         Endpoint peer;
-        SocketHandle socket = sockets_.Accept(listener_, peer);
+        SocketHandle socket = sockets.Accept(listener, peer);
         if (socket == NO_SOCKET)
             return;
         const std::string from = FormatEndpoint(peer);
-        if (!allow_.Allows(peer.address)) {
-            sockets_.Close(socket);
-            log_.Event("refused " + from + ": not in --allow");
-        } else if (clients_.size() >= maxClients_) {
-            sockets_.Close(socket);
-            log_.Event("refused " + from + ": already " + std::to_string(clients_.size()) +
-                       " clients (--max-clients)");
+        if (!allow.Allows(peer.address)) {
+            sockets.Close(socket);
+            log.Event("refused " + from + ": not in --allow");
+        } else if (clients.size() >= maxClients) {
+            sockets.Close(socket);
+            log.Event("refused " + from + ": already " + std::to_string(clients.size()) +
+                      " clients (--max-clients)");
         } else {
-            const int id = nextId_++;
+            const int id = nextId++;
             auto client =
-                std::make_unique<Client>(socket, "client " + std::to_string(id), instrument_);
-            log_.Event(client->name + " connected from " + from);
-            clients_[id] = std::move(client);
+                std::make_unique<Client>(socket, "client " + std::to_string(id), instrument);
+            log.Event(client->name + " connected from " + from);
+            clients[id] = std::move(client);
         }
     }
 }
@@ -129,7 +129,7 @@ void Server::ReadFrom(int id, Client& client)
 {
     char buffer[4096];
     while (client.lines.Held() < MAX_HELD) {
-        const long got = sockets_.Receive(client.socket, buffer, sizeof buffer);
+        const long got = sockets.Receive(client.socket, buffer, sizeof buffer);
         if (got == RECEIVE_NONE)
             return;
         if (got == RECEIVE_END || got == RECEIVE_FAILED) {
@@ -139,16 +139,16 @@ void Server::ReadFrom(int id, Client& client)
         }
         const size_t lines = client.lines.Feed(buffer, static_cast<size_t>(got));
         if (lines > 0 && client.waiting == 0)
-            turns_.push_back(id);
+            turns.push_back(id);
         client.waiting += lines;
     }
 }
 
 void Server::ExecuteNext()
 {
-    const int id = turns_.front();
-    turns_.pop_front();
-    Client& client = *clients_.at(id);
+    const int id = turns.front();
+    turns.pop_front();
+    Client& client = *clients.at(id);
     if (!client.failed.empty())
         return;
     std::string line;
@@ -156,14 +156,14 @@ void Server::ExecuteNext()
     client.lines.Next(line, tooLong);
     client.waiting -= 1;
     if (client.waiting > 0)
-        turns_.push_back(id);
+        turns.push_back(id);
     if (tooLong) {
-        log_.Trace(client.name + " < a line of more than " + std::to_string(MAX_LINE) +
-                   " bytes, dropped");
+        log.Trace(client.name + " < a line of more than " + std::to_string(MAX_LINE) +
+                  " bytes, dropped");
         client.session.LineTooLong();
         return;
     }
-    log_.Trace(client.name + " < " + Printable(line));
+    log.Trace(client.name + " < " + Printable(line));
     const std::string reply = client.session.Execute(line);
     if (!reply.empty())
         Reply(client, reply);
@@ -171,7 +171,7 @@ void Server::ExecuteNext()
 
 void Server::Reply(Client& client, const std::string& reply)
 {
-    log_.Trace(client.name + " > " + Printable(reply.substr(0, reply.size() - 1)));
+    log.Trace(client.name + " > " + Printable(reply.substr(0, reply.size() - 1)));
     client.unsent += reply;
     if (!Flush(client))
         client.failed = "dropped: its connection failed";
@@ -183,7 +183,7 @@ bool Server::Flush(Client& client)
 {
     if (client.unsent.empty())
         return true;
-    const long sent = sockets_.Send(client.socket, client.unsent.data(), client.unsent.size());
+    const long sent = sockets.Send(client.socket, client.unsent.data(), client.unsent.size());
     if (sent < 0)
         return false;
     client.unsent.erase(0, static_cast<size_t>(sent));
@@ -192,13 +192,13 @@ bool Server::Flush(Client& client)
 
 void Server::Drop(Clients::iterator it, const std::string& why)
 {
-    log_.Event(it->second->name + " " + why);
-    sockets_.Close(it->second->socket);
-    for (auto turn = turns_.begin(); turn != turns_.end();) {
+    log.Event(it->second->name + " " + why);
+    sockets.Close(it->second->socket);
+    for (auto turn = turns.begin(); turn != turns.end();) {
         if (*turn == it->first)
-            turn = turns_.erase(turn);
+            turn = turns.erase(turn);
         else
             ++turn;
     }
-    clients_.erase(it);
+    clients.erase(it);
 }

@@ -54,14 +54,14 @@ private:
     bool Flush(Client& client);
     void Drop(Clients::iterator it, const std::string& why);
 
-    Sockets& sockets_;
-    Clock& clock_;
-    Instrument& instrument_;
-    ServeLog& log_;
-    AllowList allow_;
-    size_t maxClients_;
-    SocketHandle listener_ = NO_SOCKET;
-    Clients clients_;
-    std::deque<int> turns_;  // clients with lines waiting, the longest waiting first
-    int nextId_ = 1;
+    Sockets& sockets;
+    Clock& clock;
+    Instrument& instrument;
+    ServeLog& log;
+    AllowList allow;
+    size_t maxClients;
+    SocketHandle listener = NO_SOCKET;
+    Clients clients;
+    std::deque<int> turns;  // clients with lines waiting, the longest waiting first
+    int nextId = 1;
 };

@@ -53,7 +53,7 @@ public:
     {
         SetConsoleCtrlHandler(OnConsoleControl, FALSE);
         closesocket(wakeSender);
-        closesocket(wake_);
+        closesocket(wake);
         wakeSender = INVALID_SOCKET;
         WSACleanup();
     }
@@ -66,17 +66,17 @@ public:
             error = "cannot start Winsock: " + SocketError(code);
             return false;
         }
-        wake_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        wake = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         wakeSender = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         wakeAddress = ToSockaddr({0x7F000001, 0});
         int size = sizeof wakeAddress;
-        if (wake_ == INVALID_SOCKET || wakeSender == INVALID_SOCKET ||
-            bind(wake_, reinterpret_cast<sockaddr*>(&wakeAddress), sizeof wakeAddress) != 0 ||
-            getsockname(wake_, reinterpret_cast<sockaddr*>(&wakeAddress), &size) != 0) {
+        if (wake == INVALID_SOCKET || wakeSender == INVALID_SOCKET ||
+            bind(wake, reinterpret_cast<sockaddr*>(&wakeAddress), sizeof wakeAddress) != 0 ||
+            getsockname(wake, reinterpret_cast<sockaddr*>(&wakeAddress), &size) != 0) {
             error = "cannot make the loopback wake socket: " + SocketError(WSAGetLastError());
             return false;
         }
-        NonBlocking(wake_);
+        NonBlocking(wake);
         SetConsoleCtrlHandler(OnConsoleControl, TRUE);
         return true;
     }
@@ -143,26 +143,26 @@ public:
 
     bool Wait(std::vector<WaitEntry>& entries, int64_t timeoutMs) override
     {
-        fds_.resize(entries.size() + 1);
-        fds_[0] = {wake_, POLLRDNORM, 0};
+        fds.resize(entries.size() + 1);
+        fds[0] = {wake, POLLRDNORM, 0};
         for (size_t i = 0; i < entries.size(); ++i) {
             const short events = static_cast<short>((entries[i].wantRead ? POLLRDNORM : 0) |
                                                     (entries[i].wantWrite ? POLLWRNORM : 0));
-            fds_[i + 1] = {static_cast<SOCKET>(entries[i].socket), events, 0};
+            fds[i + 1] = {static_cast<SOCKET>(entries[i].socket), events, 0};
         }
-        int ready = WSAPoll(fds_.data(), static_cast<ULONG>(fds_.size()),
+        int ready = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()),
                             timeoutMs < 0 ? -1 : static_cast<INT>(timeoutMs));
         for (size_t i = 0; i < entries.size(); ++i) {
-            const short got = ready > 0 ? fds_[i + 1].revents : short{0};
+            const short got = ready > 0 ? fds[i + 1].revents : short{0};
             entries[i].readable = (got & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL)) != 0;
             entries[i].writable = (got & POLLWRNORM) != 0;
         }
-        return ready > 0 && (fds_[0].revents & POLLRDNORM) != 0;
+        return ready > 0 && (fds[0].revents & POLLRDNORM) != 0;
     }
 
 private:
-    SOCKET wake_ = INVALID_SOCKET;
-    std::vector<WSAPOLLFD> fds_;
+    SOCKET wake = INVALID_SOCKET;
+    std::vector<WSAPOLLFD> fds;
 };
 
 }  // namespace

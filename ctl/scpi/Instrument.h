@@ -34,20 +34,20 @@ public:
     // One set frame of a channel, power or output, its answer then in State().
     ModuleResult Set(uint8_t code, uint16_t value);
 
-    const DeviceStateRecord& State() const { return exchange_.State(); }
-    const std::string& PortName() const { return portName_; }
+    const DeviceStateRecord& State() const { return exchange.State(); }
+    const std::string& PortName() const { return portName; }
 
 private:
     ModuleResult Outcome(int status, const std::string& error);
 
-    Port& port_;
-    Clock& clock_;
-    std::string path_;
-    std::string portName_;
-    std::ostream& log_;
-    Exchange exchange_;
-    bool open_ = false;
-    bool limitsKnown_ = false;
-    bool silent_ = false;  // logged once until the module answers again
-    int64_t nextOpenMs_ = 0;
+    Port& port;
+    Clock& clock;
+    std::string path;
+    std::string portName;
+    std::ostream& log;
+    Exchange exchange;
+    bool open = false;
+    bool limitsKnown = false;
+    bool silent = false;  // logged once until the module answers again
+    int64_t nextOpenMs = 0;
 };

@@ -86,9 +86,9 @@ std::string WavelengthText(int32_t frequencyGhz)
 
 void ScpiSession::SetConfirmed(uint8_t code, uint16_t value)
 {
-    if (!Module(instrument_.Set(code, value)))
+    if (!Module(instrument.Set(code, value)))
         return;
-    const DeviceStateRecord& state = instrument_.State();
+    const DeviceStateRecord& state = instrument.State();
     uint16_t answer = code == CMD_CHANNEL ? state.channel
                       : code == CMD_POWER ? state.power
                                           : state.outputOn;
@@ -111,7 +111,7 @@ void ScpiSession::ChannelSet(const ScpiUnit& unit, std::string&)
     const ScpiParam* param = nullptr;
     if (!OneParam(unit, param) || !Limits())
         return;
-    const DeviceStateRecord& state = instrument_.State();
+    const DeviceStateRecord& state = instrument.State();
     double channel = 0;
     if (param->kind == ScpiParam::Word) {
         if (MnemonicMatches(param->text, "MINimum")) {
@@ -119,7 +119,7 @@ void ScpiSession::ChannelSet(const ScpiUnit& unit, std::string&)
         } else if (MnemonicMatches(param->text, "MAXimum")) {
             channel = state.channelCount;
         } else if (param->text == "UP" || param->text == "DOWN") {
-            if (!Module(instrument_.Query(CMD_CHANNEL)))
+            if (!Module(instrument.Query(CMD_CHANNEL)))
                 return;
             channel = state.channel + (param->text == "UP" ? 1 : -1);
         } else {
@@ -142,26 +142,26 @@ void ScpiSession::ChannelQuery(const ScpiUnit& unit, std::string& reply)
         return;
     if (limit != 0) {
         if (Limits())
-            reply = std::to_string(limit < 0 ? 1 : instrument_.State().channelCount);
+            reply = std::to_string(limit < 0 ? 1 : instrument.State().channelCount);
         return;
     }
-    if (Module(instrument_.Query(CMD_CHANNEL)))
-        reply = std::to_string(instrument_.State().channel);
+    if (Module(instrument.Query(CMD_CHANNEL)))
+        reply = std::to_string(instrument.State().channel);
 }
 
 void ScpiSession::ChannelCount(const ScpiUnit&, std::string& reply)
 {
     if (Limits())
-        reply = std::to_string(instrument_.State().channelCount);
+        reply = std::to_string(instrument.State().channelCount);
 }
 
 void ScpiSession::LabelQuery(const ScpiUnit&, std::string& reply)
 {
-    if (!Module(instrument_.Query(CMD_CHANNEL)))
+    if (!Module(instrument.Query(CMD_CHANNEL)))
         return;
     // An odd module's label may hold any byte: the reply stays one quoted line.
     reply = "\"";
-    for (const char* c = instrument_.State().ituLabel; *c != '\0'; ++c)
+    for (const char* c = instrument.State().ituLabel; *c != '\0'; ++c)
         reply +=
             *c == '"' ? std::string("\"\"") : std::string(1, *c >= ' ' && *c <= '~' ? *c : '?');
     reply += "\"";
@@ -171,7 +171,7 @@ void ScpiSession::LabelQuery(const ScpiUnit&, std::string& reply)
 // of range. MIN and MAX are the band's edges.
 void ScpiSession::TuneToFrequency(const ScpiParam& param, bool wavelength)
 {
-    const DeviceStateRecord& state = instrument_.State();
+    const DeviceStateRecord& state = instrument.State();
     if (state.channelCount == 0 || state.grid <= 0) {
         Fail(SCPI_OUT_OF_RANGE);
         return;
@@ -228,18 +228,18 @@ bool ScpiSession::QueriedFrequency(const ScpiUnit& unit, bool highest, int32_t& 
     if (limit == 2)
         return false;
     if (limit == 0) {
-        if (!Module(instrument_.Query(CMD_CHANNEL)))
+        if (!Module(instrument.Query(CMD_CHANNEL)))
             return false;
-        ghz = instrument_.State().frequency;
+        ghz = instrument.State().frequency;
         return true;
     }
     if (!Limits())
         return false;
-    if (instrument_.State().channelCount == 0) {
+    if (instrument.State().channelCount == 0) {
         Fail(SCPI_OUT_OF_RANGE);
         return false;
     }
-    ghz = BandEdge(instrument_.State(), (limit > 0) == highest);
+    ghz = BandEdge(instrument.State(), (limit > 0) == highest);
     return true;
 }
 
@@ -262,7 +262,7 @@ void ScpiSession::PowerSet(const ScpiUnit& unit, std::string&)
     const ScpiParam* param = nullptr;
     if (!OneParam(unit, param) || !Limits())
         return;
-    const DeviceStateRecord& state = instrument_.State();
+    const DeviceStateRecord& state = instrument.State();
     double counts = 0;
     if (param->kind == ScpiParam::Word) {
         if (MnemonicMatches(param->text, "MINimum")) {
@@ -289,11 +289,11 @@ void ScpiSession::PowerQuery(const ScpiUnit& unit, std::string& reply)
         return;
     if (limit != 0) {
         if (Limits())
-            reply = Dbm(limit < 0 ? instrument_.State().powerMin : instrument_.State().powerMax);
+            reply = Dbm(limit < 0 ? instrument.State().powerMin : instrument.State().powerMax);
         return;
     }
-    if (Module(instrument_.Query(CMD_POWER)))
-        reply = Dbm(instrument_.State().power);
+    if (Module(instrument.Query(CMD_POWER)))
+        reply = Dbm(instrument.State().power);
 }
 
 void ScpiSession::OutputSet(const ScpiUnit& unit, std::string&)
@@ -316,6 +316,6 @@ void ScpiSession::OutputSet(const ScpiUnit& unit, std::string&)
 
 void ScpiSession::OutputQuery(const ScpiUnit&, std::string& reply)
 {
-    if (Module(instrument_.Query(CMD_OUTPUT)))
-        reply = instrument_.State().outputOn ? "1" : "0";
+    if (Module(instrument.Query(CMD_OUTPUT)))
+        reply = instrument.State().outputOn ? "1" : "0";
 }

@@ -22,7 +22,7 @@ char Upper(char c)
 
 class Lexer {
 public:
-    Lexer(const std::string& line, size_t& pos) : s_(line), pos_(pos) {}
+    Lexer(const std::string& line, size_t& pos) : line(line), pos(pos) {}
 
     int Unit(ScpiUnit& unit)
     {
@@ -31,10 +31,10 @@ public:
         if (AtUnitEnd())
             return Finish();
         if (Peek() == '*') {
-            ++pos_;
+            ++pos;
             unit.common = true;
         } else if (Peek() == ':') {
-            ++pos_;
+            ++pos;
             unit.absolute = true;
         }
         for (;;) {
@@ -44,10 +44,10 @@ public:
             unit.mnemonics.push_back(mnemonic);
             if (unit.common || Peek() != ':')
                 break;
-            ++pos_;
+            ++pos;
         }
         if (Peek() == '?') {
-            ++pos_;
+            ++pos;
             unit.query = true;
         }
         if (AtUnitEnd())
@@ -68,27 +68,27 @@ public:
                 return Finish();
             if (Peek() != ',')
                 return SCPI_SYNTAX;
-            ++pos_;
+            ++pos;
             SkipSpace();
         }
     }
 
 private:
-    char Peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
-    bool AtEnd() const { return pos_ >= s_.size(); }
-    bool AtUnitEnd() const { return AtEnd() || s_[pos_] == ';'; }
+    char Peek() const { return pos < line.size() ? line[pos] : '\0'; }
+    bool AtEnd() const { return pos >= line.size(); }
+    bool AtUnitEnd() const { return AtEnd() || line[pos] == ';'; }
     static bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
     void SkipSpace()
     {
-        while (!AtEnd() && IsSpace(s_[pos_]))
-            ++pos_;
+        while (!AtEnd() && IsSpace(line[pos]))
+            ++pos;
     }
 
     int Finish()
     {
         if (!AtEnd())
-            ++pos_;  // the ';'
+            ++pos;  // the ';'
         return 0;
     }
 
@@ -96,8 +96,8 @@ private:
     {
         if (!IsAlpha(Peek()))
             return false;
-        while (!AtEnd() && (IsAlpha(s_[pos_]) || IsDigit(s_[pos_]) || s_[pos_] == '_'))
-            out += Upper(s_[pos_++]);
+        while (!AtEnd() && (IsAlpha(line[pos]) || IsDigit(line[pos]) || line[pos] == '_'))
+            out += Upper(line[pos++]);
         return true;
     }
 
@@ -116,16 +116,16 @@ private:
 
     int String(ScpiParam& param)
     {
-        const char quote = s_[pos_++];
+        const char quote = line[pos++];
         param.kind = ScpiParam::String;
         for (;;) {
             if (AtEnd())
                 return SCPI_SYNTAX;  // unterminated
-            char c = s_[pos_++];
+            char c = line[pos++];
             if (c == quote) {
                 if (Peek() != quote)
                     return 0;
-                ++pos_;  // a doubled quote stands for one
+                ++pos;  // a doubled quote stands for one
             }
             param.text += c;
         }
@@ -133,40 +133,40 @@ private:
 
     size_t Digits()
     {
-        size_t start = pos_;
+        size_t start = pos;
         while (IsDigit(Peek()))
-            ++pos_;
-        return pos_ - start;
+            ++pos;
+        return pos - start;
     }
 
     int Number(ScpiParam& param)
     {
-        const size_t start = pos_;
+        const size_t start = pos;
         if (Peek() == '+' || Peek() == '-')
-            ++pos_;
+            ++pos;
         size_t digits = Digits();
         if (Peek() == '.') {
-            ++pos_;
+            ++pos;
             digits += Digits();
         }
         if (digits == 0)
             return SCPI_SYNTAX;
-        const size_t mantissaEnd = pos_;
+        const size_t mantissaEnd = pos;
         SkipSpace();
         if (Peek() == 'e' || Peek() == 'E') {
-            ++pos_;
+            ++pos;
             SkipSpace();
             if (Peek() == '+' || Peek() == '-')
-                ++pos_;
+                ++pos;
             if (Digits() == 0)
-                pos_ = mantissaEnd;  // no digits: the E begins a suffix
+                pos = mantissaEnd;  // no digits: the E begins a suffix
         } else {
-            pos_ = mantissaEnd;
+            pos = mantissaEnd;
         }
         std::string text;
-        for (size_t i = start; i < pos_; ++i) {
-            if (!IsSpace(s_[i]))
-                text += s_[i];
+        for (size_t i = start; i < pos; ++i) {
+            if (!IsSpace(line[i]))
+                text += line[i];
         }
         param.kind = ScpiParam::Number;
         param.number = std::strtod(text.c_str(), nullptr);
@@ -176,7 +176,7 @@ private:
             param.number = 0;  // -0 is 0
         SkipSpace();
         while (IsAlpha(Peek()))
-            param.suffix += Upper(s_[pos_++]);
+            param.suffix += Upper(line[pos++]);
         // Whatever follows must end the parameter: 0x10 is no number.
         SkipSpace();
         if (!AtUnitEnd() && Peek() != ',')
@@ -184,8 +184,8 @@ private:
         return 0;
     }
 
-    const std::string& s_;
-    size_t& pos_;
+    const std::string& line;
+    size_t& pos;
 };
 
 }  // namespace

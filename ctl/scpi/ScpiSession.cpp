@@ -60,7 +60,7 @@ bool Matches(const std::vector<Node>& nodes, size_t i, const std::vector<std::st
 
 }  // namespace
 
-ScpiSession::ScpiSession(Instrument& instrument) : instrument_(instrument) {}
+ScpiSession::ScpiSession(Instrument& instrument) : instrument(instrument) {}
 
 const std::vector<ScpiSession::Command>& ScpiSession::Table()
 {
@@ -161,16 +161,16 @@ void ScpiSession::LineTooLong()
 void ScpiSession::Fail(int code, const std::string& detail)
 {
     int kind = -code / 100;
-    esr_ |= kind == 1 ? ESR_CME : kind == 2 ? ESR_EXE : kind == 3 ? ESR_DDE : ESR_QYE;
+    esr |= kind == 1 ? ESR_CME : kind == 2 ? ESR_EXE : kind == 3 ? ESR_DDE : ESR_QYE;
     std::string text = ScpiErrorText(code);
     if (!detail.empty())
         text += "; " + detail;
     std::replace(text.begin(), text.end(), ',', ' ');
     std::replace(text.begin(), text.end(), '"', '\'');
-    if (errors_.size() < QUEUE_SIZE)
-        errors_.emplace_back(code, text);
+    if (errors.size() < QUEUE_SIZE)
+        errors.emplace_back(code, text);
     else
-        errors_.back() = {SCPI_QUEUE_OVERFLOW, ScpiErrorText(SCPI_QUEUE_OVERFLOW)};
+        errors.back() = {SCPI_QUEUE_OVERFLOW, ScpiErrorText(SCPI_QUEUE_OVERFLOW)};
 }
 
 bool ScpiSession::Module(ModuleResult result)
@@ -183,7 +183,7 @@ bool ScpiSession::Module(ModuleResult result)
 
 bool ScpiSession::Limits()
 {
-    return Module(instrument_.EnsureLimits());
+    return Module(instrument.EnsureLimits());
 }
 
 bool ScpiSession::OneParam(const ScpiUnit& unit, const ScpiParam*& param)
@@ -226,11 +226,11 @@ int ScpiSession::MinMax(const ScpiUnit& unit)
 uint8_t ScpiSession::Stb() const
 {
     uint8_t stb = 0;
-    if (!errors_.empty())
+    if (!errors.empty())
         stb |= 1 << 2;
-    if (esr_ & ese_)
+    if (esr & ese)
         stb |= 1 << 5;
-    if (stb & sre_ & ~(1 << 6))
+    if (stb & sre & ~(1 << 6))
         stb |= 1 << 6;
     return stb;
 }
@@ -239,7 +239,7 @@ uint8_t ScpiSession::Stb() const
 
 void ScpiSession::Idn(const ScpiUnit&, std::string& reply)
 {
-    std::string serial = instrument_.PortName();
+    std::string serial = instrument.PortName();
     for (char& c : serial) {
         if (c == ',' || c == ';' || static_cast<unsigned char>(c) < 0x20)
             c = '_';
@@ -249,13 +249,13 @@ void ScpiSession::Idn(const ScpiUnit&, std::string& reply)
 
 void ScpiSession::Rst(const ScpiUnit&, std::string&)
 {
-    Module(instrument_.Reload());
+    Module(instrument.Reload());
 }
 
 void ScpiSession::Cls(const ScpiUnit&, std::string&)
 {
-    errors_.clear();
-    esr_ = 0;
+    errors.clear();
+    esr = 0;
 }
 
 bool ScpiSession::Register(const ScpiUnit& unit, uint8_t& value)
@@ -282,29 +282,29 @@ bool ScpiSession::Register(const ScpiUnit& unit, uint8_t& value)
 
 void ScpiSession::EseSet(const ScpiUnit& unit, std::string&)
 {
-    Register(unit, ese_);
+    Register(unit, ese);
 }
 
 void ScpiSession::EseQuery(const ScpiUnit&, std::string& reply)
 {
-    reply = std::to_string(ese_);
+    reply = std::to_string(ese);
 }
 
 void ScpiSession::EsrQuery(const ScpiUnit&, std::string& reply)
 {
-    reply = std::to_string(esr_);
-    esr_ = 0;
+    reply = std::to_string(esr);
+    esr = 0;
 }
 
 void ScpiSession::SreSet(const ScpiUnit& unit, std::string&)
 {
-    if (Register(unit, sre_))
-        sre_ &= static_cast<uint8_t>(~(1 << 6));  // MSS cannot be enabled
+    if (Register(unit, sre))
+        sre &= static_cast<uint8_t>(~(1 << 6));  // MSS cannot be enabled
 }
 
 void ScpiSession::SreQuery(const ScpiUnit&, std::string& reply)
 {
-    reply = std::to_string(sre_);
+    reply = std::to_string(sre);
 }
 
 void ScpiSession::StbQuery(const ScpiUnit&, std::string& reply)
@@ -314,7 +314,7 @@ void ScpiSession::StbQuery(const ScpiUnit&, std::string& reply)
 
 void ScpiSession::Opc(const ScpiUnit&, std::string&)
 {
-    esr_ |= ESR_OPC;
+    esr |= ESR_OPC;
 }
 
 // Commands run one after the other, each finished before the next: all is complete.
@@ -327,24 +327,24 @@ void ScpiSession::Wai(const ScpiUnit&, std::string&) {}
 
 void ScpiSession::TstQuery(const ScpiUnit&, std::string& reply)
 {
-    reply = instrument_.Query(CMD_CHANNEL) == ModuleResult::Ok ? "0" : "1";
+    reply = instrument.Query(CMD_CHANNEL) == ModuleResult::Ok ? "0" : "1";
 }
 
 // System.
 
 void ScpiSession::ErrorQuery(const ScpiUnit&, std::string& reply)
 {
-    if (errors_.empty()) {
+    if (errors.empty()) {
         reply = "0,\"No error\"";
         return;
     }
-    reply = std::to_string(errors_.front().first) + ",\"" + errors_.front().second + "\"";
-    errors_.pop_front();
+    reply = std::to_string(errors.front().first) + ",\"" + errors.front().second + "\"";
+    errors.pop_front();
 }
 
 void ScpiSession::ErrorCount(const ScpiUnit&, std::string& reply)
 {
-    reply = std::to_string(errors_.size());
+    reply = std::to_string(errors.size());
 }
 
 void ScpiSession::Version(const ScpiUnit&, std::string& reply)

@@ -75,9 +75,9 @@ private:
     bool QueriedFrequency(const ScpiUnit& unit, bool highest, int32_t& ghz);
     bool Register(const ScpiUnit& unit, uint8_t& value);
 
-    Instrument& instrument_;
-    std::deque<std::pair<int, std::string>> errors_;
-    uint8_t esr_ = 0;
-    uint8_t ese_ = 0;
-    uint8_t sre_ = 0;
+    Instrument& instrument;
+    std::deque<std::pair<int, std::string>> errors;
+    uint8_t esr = 0;
+    uint8_t ese = 0;
+    uint8_t sre = 0;
 };

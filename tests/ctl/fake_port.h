@@ -58,7 +58,7 @@ public:
     bool Discard(std::string&) override
     {
         module.TakeDue(clock.now);
-        arrived_.clear();
+        arrived.clear();
         return true;
     }
 
@@ -75,21 +75,21 @@ public:
             error = "the port has gone (unplugged?)";
             return -1;
         }
-        if (arrived_.empty()) {
+        if (arrived.empty()) {
             int64_t due = module.NextDue();
             if (due < 0 || due > clock.now + timeoutMs) {
                 clock.now += timeoutMs;
                 return 0;
             }
             clock.now = std::max(clock.now, due);
-            arrived_ = module.TakeDue(clock.now);
+            arrived = module.TakeDue(clock.now);
             if (onAnswer)
-                onAnswer(arrived_);
+                onAnswer(arrived);
         }
-        const size_t count = std::min(size, arrived_.size());
-        const auto end = arrived_.begin() + static_cast<std::ptrdiff_t>(count);
-        std::copy(arrived_.begin(), end, buffer);
-        arrived_.erase(arrived_.begin(), end);
+        const size_t count = std::min(size, arrived.size());
+        const auto end = arrived.begin() + static_cast<std::ptrdiff_t>(count);
+        std::copy(arrived.begin(), end, buffer);
+        arrived.erase(arrived.begin(), end);
         return static_cast<int>(count);
     }
 
@@ -105,7 +105,7 @@ public:
     }
 
 private:
-    std::vector<uint8_t> arrived_;
+    std::vector<uint8_t> arrived;
 };
 
 struct Outcome {

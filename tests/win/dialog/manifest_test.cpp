@@ -41,7 +41,7 @@ TEST(Manifest, CommonControlsSixAreLoaded)
     std::string path = LowerCasePath(CommonControls());
     RecordProperty("comctl32", std::to_string(info.dwMajorVersion) + "." +
                                    std::to_string(info.dwMinorVersion) + " " + path);
-    EXPECT_NE(path.find("microsoft.windows.common-controls_"), std::string::npos) << path;
+    EXPECT_NE(path.find("microsoft.windows.common-controls"), std::string::npos) << path;
     EXPECT_NE(path.find("_6.0."), std::string::npos) << path;
 }
 
