@@ -1,4 +1,5 @@
 #include "Args.h"
+#include <cmath>
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
@@ -394,9 +395,7 @@ private:
             return Fail("no port given (-p PORT)");
         if (options.hasStep && !(options.step > 0 && options.step <= 100000))
             return Fail("--step must be above 0 and at most 100000");
-        // NOLINTNEXTLINE(bugprone-narrowing-conversions): at most 100000 here, exact as a double
-        if (options.hasStep && !options.sweepPower &&
-            options.step != static_cast<long>(options.step))
+        if (options.hasStep && !options.sweepPower && options.step != std::trunc(options.step))
             return Fail("--step of a channel sweep takes a whole number");
         if (options.hasStep && options.sweepPower && options.step < 0.005)
             return Fail("--step of a power sweep takes at least 0.01 dBm");
