@@ -1,4 +1,5 @@
 #include "Server.h"
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -194,11 +195,6 @@ void Server::Drop(Clients::iterator it, const std::string& why)
 {
     log.Event(it->second->name + " " + why);
     sockets.Close(it->second->socket);
-    for (auto turn = turns.begin(); turn != turns.end();) {
-        if (*turn == it->first)
-            turn = turns.erase(turn);
-        else
-            ++turn;
-    }
+    turns.erase(std::remove(turns.begin(), turns.end(), it->first), turns.end());
     clients.erase(it);
 }

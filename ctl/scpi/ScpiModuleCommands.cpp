@@ -114,10 +114,9 @@ void ScpiSession::ChannelSet(const ScpiUnit& unit, std::string&)
     const DeviceStateRecord& state = instrument.State();
     double channel = 0;
     if (param->kind == ScpiParam::Word) {
-        if (MnemonicMatches(param->text, "MINimum")) {
-            channel = 1;
-        } else if (MnemonicMatches(param->text, "MAXimum")) {
-            channel = state.channelCount;
+        const Limit limit = LimitWord(param->text);
+        if (limit != Limit::None) {
+            channel = limit == Limit::Min ? 1 : state.channelCount;
         } else if (param->text == "UP" || param->text == "DOWN") {
             if (!Module(instrument.Query(CMD_CHANNEL)))
                 return;
@@ -137,12 +136,12 @@ void ScpiSession::ChannelSet(const ScpiUnit& unit, std::string&)
 
 void ScpiSession::ChannelQuery(const ScpiUnit& unit, std::string& reply)
 {
-    int limit = MinMax(unit);
-    if (limit == 2)
+    const Limit limit = QueriedLimit(unit);
+    if (limit == Limit::Failed)
         return;
-    if (limit != 0) {
+    if (limit != Limit::None) {
         if (Limits())
-            reply = std::to_string(limit < 0 ? 1 : instrument.State().channelCount);
+            reply = std::to_string(limit == Limit::Min ? 1 : instrument.State().channelCount);
         return;
     }
     if (Module(instrument.Query(CMD_CHANNEL)))
@@ -178,13 +177,13 @@ void ScpiSession::TuneToFrequency(const ScpiParam& param, bool wavelength)
     }
     double ghz = 0;
     if (param.kind == ScpiParam::Word) {
-        bool min = MnemonicMatches(param.text, "MINimum");
-        if (!min && !MnemonicMatches(param.text, "MAXimum")) {
+        const Limit limit = LimitWord(param.text);
+        if (limit == Limit::None) {
             Fail(SCPI_ILLEGAL_VALUE);
             return;
         }
-        ghz =
-            BandEdge(state, min == wavelength);  // the shortest wavelength is the highest frequency
+        // The shortest wavelength is the highest frequency.
+        ghz = BandEdge(state, (limit == Limit::Min) == wavelength);
     } else {
         double value = 0;
         int error = wavelength ? Scaled(param, WAVELENGTH_UNITS, value)
@@ -224,10 +223,10 @@ void ScpiSession::WavelengthSet(const ScpiUnit& unit, std::string&)
 // The frequency in GHz that a frequency or wavelength query answers about.
 bool ScpiSession::QueriedFrequency(const ScpiUnit& unit, bool highest, int32_t& ghz)
 {
-    int limit = MinMax(unit);
-    if (limit == 2)
+    const Limit limit = QueriedLimit(unit);
+    if (limit == Limit::Failed)
         return false;
-    if (limit == 0) {
+    if (limit == Limit::None) {
         if (!Module(instrument.Query(CMD_CHANNEL)))
             return false;
         ghz = instrument.State().frequency;
@@ -239,7 +238,7 @@ bool ScpiSession::QueriedFrequency(const ScpiUnit& unit, bool highest, int32_t& 
         Fail(SCPI_OUT_OF_RANGE);
         return false;
     }
-    ghz = BandEdge(instrument.State(), (limit > 0) == highest);
+    ghz = BandEdge(instrument.State(), (limit == Limit::Max) == highest);
     return true;
 }
 
@@ -265,14 +264,12 @@ void ScpiSession::PowerSet(const ScpiUnit& unit, std::string&)
     const DeviceStateRecord& state = instrument.State();
     double counts = 0;
     if (param->kind == ScpiParam::Word) {
-        if (MnemonicMatches(param->text, "MINimum")) {
-            counts = state.powerMin;
-        } else if (MnemonicMatches(param->text, "MAXimum")) {
-            counts = state.powerMax;
-        } else {
+        const Limit limit = LimitWord(param->text);
+        if (limit == Limit::None) {
             Fail(SCPI_ILLEGAL_VALUE);
             return;
         }
+        counts = limit == Limit::Min ? state.powerMin : state.powerMax;
     } else if (!param->suffix.empty() && param->suffix != "DBM") {
         Fail(SCPI_INVALID_SUFFIX);
         return;
@@ -284,12 +281,13 @@ void ScpiSession::PowerSet(const ScpiUnit& unit, std::string&)
 
 void ScpiSession::PowerQuery(const ScpiUnit& unit, std::string& reply)
 {
-    int limit = MinMax(unit);
-    if (limit == 2)
+    const Limit limit = QueriedLimit(unit);
+    if (limit == Limit::Failed)
         return;
-    if (limit != 0) {
+    if (limit != Limit::None) {
         if (Limits())
-            reply = Dbm(limit < 0 ? instrument.State().powerMin : instrument.State().powerMax);
+            reply = Dbm(limit == Limit::Min ? instrument.State().powerMin
+                                            : instrument.State().powerMax);
         return;
     }
     if (Module(instrument.Query(CMD_POWER)))

@@ -204,23 +204,32 @@ bool ScpiSession::OneParam(const ScpiUnit& unit, const ScpiParam*& param)
     return true;
 }
 
-int ScpiSession::MinMax(const ScpiUnit& unit)
+ScpiSession::Limit ScpiSession::LimitWord(const std::string& word)
+{
+    if (MnemonicMatches(word, "MINimum"))
+        return Limit::Min;
+    if (MnemonicMatches(word, "MAXimum"))
+        return Limit::Max;
+    return Limit::None;
+}
+
+ScpiSession::Limit ScpiSession::QueriedLimit(const ScpiUnit& unit)
 {
     if (unit.params.empty())
-        return 0;
+        return Limit::None;
     const ScpiParam* param = nullptr;
     if (!OneParam(unit, param))
-        return 2;
-    if (param->kind == ScpiParam::Word) {
-        if (MnemonicMatches(param->text, "MINimum"))
-            return -1;
-        if (MnemonicMatches(param->text, "MAXimum"))
-            return 1;
-        Fail(SCPI_ILLEGAL_VALUE);
-    } else {
+        return Limit::Failed;
+    if (param->kind != ScpiParam::Word) {
         Fail(SCPI_DATA_TYPE);
+        return Limit::Failed;
     }
-    return 2;
+    const Limit limit = LimitWord(param->text);
+    if (limit == Limit::None) {
+        Fail(SCPI_ILLEGAL_VALUE);
+        return Limit::Failed;
+    }
+    return limit;
 }
 
 uint8_t ScpiSession::Stb() const

@@ -37,7 +37,10 @@ private:
     bool Module(ModuleResult result);
     bool Limits();
     bool OneParam(const ScpiUnit& unit, const ScpiParam*& param);
-    int MinMax(const ScpiUnit& unit);  // 0 none, -1 MIN, 1 MAX, 2 fault (queued)
+    // MINimum or MAXimum as a parameter; Failed when the fault is already queued.
+    enum class Limit { None, Min, Max, Failed };
+    static Limit LimitWord(const std::string& word);  // None for any other word
+    Limit QueriedLimit(const ScpiUnit& unit);         // None without a parameter
     uint8_t Stb() const;
     void SetConfirmed(uint8_t code, uint16_t value);
     void SetInRange(uint8_t code, double value, double min, double max);

@@ -1,7 +1,6 @@
 """zorvane-ctl.exe under Wine against zorvane-sim on COM40 of a Wine prefix (the prefix and
 the simulator as the end-to-end tests set them up; no display needed).
 Usage: ctl_wine_test.py --ctl PATH-TO-zorvane-ctl.exe --sim PATH-TO-zorvane-sim"""
-import argparse
 import json
 import os
 import subprocess
@@ -59,9 +58,6 @@ class CtlUnderWine(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--ctl", required=True)
-    args, rest = parser.parse_known_args()
-    CTL = os.path.abspath(args.ctl)
-    harness.parse_args(rest)
+    harness.parse_args()
+    CTL = str(harness.path_of("ctl"))
     unittest.main(verbosity=2)

@@ -76,11 +76,12 @@ _paths = {}
 
 
 def parse_args(argv=None):
-    """Takes --exe, --probe, --sim and --artifacts off sys.argv (the rest is unittest's)."""
+    """Takes --exe, --probe, --sim, --ctl and --artifacts off sys.argv (the rest is unittest's)."""
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--exe")
     parser.add_argument("--probe")
     parser.add_argument("--sim")
+    parser.add_argument("--ctl")
     parser.add_argument("--artifacts")
     args, rest = parser.parse_known_args(sys.argv[1:] if argv is None else argv)
     sys.argv[1:] = rest
@@ -92,6 +93,7 @@ def path_of(name):
         "exe": ROOT / "build/win64/app/Zorvane.exe",
         "probe": ROOT / "build/win64/tests/e2e/zorvane-probe.exe",
         "sim": ROOT / "build/host/sim/zorvane-sim",
+        "ctl": ROOT / "build/win64/ctl/zorvane-ctl.exe",
         "artifacts": ROOT / "build/test-artifacts",
     }
     value = _paths.get(name) or os.environ.get("ZORVANE_" + ("E2E_ARTIFACTS" if name == "artifacts" else name.upper()))

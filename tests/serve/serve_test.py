@@ -1,8 +1,6 @@
 """zorvane-ctl serve against zorvane-sim on a pseudo-terminal: a pyvisa client, several raw
 clients at once, module faults, Ctrl-C, and random bytes.
 Usage: serve_test.py --ctl PATH-TO-zorvane-ctl --sim PATH-TO-zorvane-sim [unittest options]"""
-import argparse
-import os
 import random
 import re
 import socket
@@ -184,9 +182,6 @@ class ServeTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--ctl", required=True)
-    args, rest = parser.parse_known_args()
-    CTL = os.path.abspath(args.ctl)
-    harness.parse_args(rest)
+    harness.parse_args()
+    CTL = str(harness.path_of("ctl"))
     unittest.main(verbosity=2)

@@ -1,8 +1,6 @@
 """zorvane-ctl.exe serve under Wine against zorvane-sim on COM40, driven by pyvisa from Linux
 (the prefix and the simulator as the end-to-end tests set them up; no display needed).
 Usage: serve_wine_test.py --ctl PATH-TO-zorvane-ctl.exe --sim PATH-TO-zorvane-sim"""
-import argparse
-import os
 import unittest
 
 import serve_support as support
@@ -42,9 +40,6 @@ class ServeUnderWine(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--ctl", required=True)
-    args, rest = parser.parse_known_args()
-    CTL = os.path.abspath(args.ctl)
-    harness.parse_args(rest)
+    harness.parse_args()
+    CTL = str(harness.path_of("ctl"))
     unittest.main(verbosity=2)
