@@ -1,4 +1,4 @@
-#include "Args.h"
+#include "ctl/Args.h"
 #include <cmath>
 #include <CLI/CLI.hpp>
 #include <algorithm>

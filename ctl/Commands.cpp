@@ -1,12 +1,12 @@
-#include "Commands.h"
+#include "ctl/Commands.h"
 #include <cmath>
 #include <cstdio>
-#include "Args.h"
-#include "TypedValues.h"
-#include "Exchange.h"
-#include "ValueFormat.h"
-#include "Report.h"
-#include "Serve.h"
+#include "ctl/Args.h"
+#include "protocol/TypedValues.h"
+#include "link/Exchange.h"
+#include "protocol/ValueFormat.h"
+#include "ctl/Report.h"
+#include "ctl/Serve.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 #include <vector>
-#include "Platform.h"
+#include "link/Port.h"
 
 // Runs the tool with the arguments after the program name; returns the exit status.
 // Results go to out, errors (one line each) and clamp notes to err.

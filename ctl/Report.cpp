@@ -1,4 +1,4 @@
-#include "Report.h"
+#include "ctl/Report.h"
 #include <nlohmann/json.hpp>
 #include <cstdio>
 #include <ctime>

@@ -1,6 +1,6 @@
 // zorvane-ctl: the laser module from a script or a terminal.
 #include <iostream>
-#include "Commands.h"
+#include "ctl/Commands.h"
 
 int main(int argc, char** argv)
 {

@@ -1,6 +1,6 @@
 #include "ChannelPowerControls.h"
-#include "StartupSequence.h"
-#include "TypedValues.h"
+#include "protocol/StartupSequence.h"
+#include "protocol/TypedValues.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "ControllerDlg.h"
 #include "Globals.h"
-#include "ResponseParser.h"
+#include "protocol/ResponseParser.h"
 
 BEGIN_MESSAGE_MAP(CControllerDlg, CDialog)
 ON_WM_PAINT()

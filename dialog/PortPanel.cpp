@@ -1,7 +1,7 @@
 #include "PortPanel.h"
 
 #include <cstdio>
-#include "StartupSequence.h"
+#include "protocol/StartupSequence.h"
 
 namespace {
 

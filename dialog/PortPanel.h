@@ -3,7 +3,7 @@
 // opened module.
 #pragma once
 #include <cstdint>
-#include "PortRange.h"
+#include "protocol/PortRange.h"
 #include "WindowServices.h"
 
 // The port number shown at each list position.

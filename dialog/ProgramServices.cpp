@@ -1,5 +1,5 @@
 #include "ProgramServices.h"
-#include "ComPorts.h"
+#include "serial/ComPorts.h"
 #include "Globals.h"
 
 OpenResult ProgramLink::Open(uint8_t port)

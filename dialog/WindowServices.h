@@ -3,8 +3,8 @@
 // and a fake clock.
 #pragma once
 #include <cstdint>
-#include "DeviceFrame.h"
-#include "DeviceState.h"
+#include "protocol/DeviceFrame.h"
+#include "protocol/DeviceState.h"
 
 // The window's timers: ids and periods in ms.
 enum TimerId : unsigned {

@@ -1,4 +1,4 @@
-#include "DeviceFrame.h"
+#include "protocol/DeviceFrame.h"
 
 uint8_t FrameChecksum(const uint8_t* bytes)
 {

@@ -1,4 +1,4 @@
-#include "FrequencyLabel.h"
+#include "protocol/FrequencyLabel.h"
 #include <limits>
 
 namespace {

@@ -1,8 +1,8 @@
-#include "ResponseParser.h"
+#include "protocol/ResponseParser.h"
 #include <cstdio>
-#include "FrequencyLabel.h"
-#include "StartupSequence.h"
-#include "ValueFormat.h"
+#include "protocol/FrequencyLabel.h"
+#include "protocol/StartupSequence.h"
+#include "protocol/ValueFormat.h"
 
 ResponseParserRecord ResponseParser;
 

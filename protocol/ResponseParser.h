@@ -1,9 +1,9 @@
 // Reassembly of response frames from single received bytes, and their effects.
 #pragma once
 #include <cstdint>
-#include "DeviceFrame.h"
-#include "DeviceState.h"
-#include "Display.h"
+#include "protocol/DeviceFrame.h"
+#include "protocol/DeviceState.h"
+#include "protocol/Display.h"
 
 struct ResponseParserRecord {
     uint8_t buffer[FRAME_LENGTH] = {0, 0, 0, 0, 0, 0};

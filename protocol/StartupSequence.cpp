@@ -1,4 +1,4 @@
-#include "StartupSequence.h"
+#include "protocol/StartupSequence.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The queries that read a freshly opened module, one per start-up tick.
 #pragma once
 #include <cstdint>
-#include "DeviceFrame.h"
-#include "DeviceState.h"
+#include "protocol/DeviceFrame.h"
+#include "protocol/DeviceState.h"
 
 // Whether the start-up has read the module: its limits, and its channel, power and output.
 // Until then nothing may be sent to change it: every value it would be given rests on

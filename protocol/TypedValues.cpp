@@ -1,4 +1,4 @@
-#include "TypedValues.h"
+#include "protocol/TypedValues.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ValueFormat.h"
+#include "protocol/ValueFormat.h"
 #include <cmath>
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "ComPorts.h"
+#include "serial/ComPorts.h"
 #include <windows.h>
 
 std::string ComPortPath(int number)

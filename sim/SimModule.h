@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 #include <vector>
-#include "DeviceFrame.h"
+#include "protocol/DeviceFrame.h"
 
 // The module's values. Each field takes any value its wire form can carry; only set
 // frames from the program are clamped to the module's range.

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <string>
-#include "SimModule.h"
+#include "sim/SimModule.h"
 
 namespace {
 

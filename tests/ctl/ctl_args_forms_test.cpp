@@ -1,7 +1,7 @@
 // Forms of the command line that the option library reads otherwise on its own: they keep
 // their old meaning.
 #include <gtest/gtest.h>
-#include "Args.h"
+#include "ctl/Args.h"
 
 namespace {
 

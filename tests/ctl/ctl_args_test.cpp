@@ -1,6 +1,6 @@
 // The command line: what is accepted, and a one-line reason for what is not.
 #include <gtest/gtest.h>
-#include "Args.h"
+#include "ctl/Args.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // One question at a time over the fake port: which answer counts as the reply.
 #include <gtest/gtest.h>
-#include "Exchange.h"
+#include "link/Exchange.h"
 #include "fake_port.h"
 
 using namespace ctl_test;

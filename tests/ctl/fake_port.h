@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "Commands.h"
-#include "SimModule.h"
+#include "ctl/Commands.h"
+#include "sim/SimModule.h"
 
 namespace ctl_test {
 

@@ -2,7 +2,7 @@
 // what it queues, and what goes on the line.
 #include <gtest/gtest.h>
 #include <random>
-#include "ScpiSession.h"
+#include "scpi/ScpiSession.h"
 #include "fake_port.h"
 
 using namespace ctl_test;

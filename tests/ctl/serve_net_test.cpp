@@ -1,7 +1,7 @@
 // The serve command's address rules and how it cuts a client's bytes into lines.
 #include <gtest/gtest.h>
-#include "Address.h"
-#include "LineSplitter.h"
+#include "net/Address.h"
+#include "net/LineSplitter.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-#include "StartupSequence.h"
+#include "protocol/StartupSequence.h"
 #include "recording_display.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include <vector>
-#include "DeviceFrame.h"
+#include "protocol/DeviceFrame.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <string>
-#include "FrequencyLabel.h"
-#include "ValueFormat.h"
+#include "protocol/FrequencyLabel.h"
+#include "protocol/ValueFormat.h"
 
 namespace {
 

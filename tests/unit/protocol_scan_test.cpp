@@ -1,7 +1,7 @@
 // ScanResponseByte: the window's accumulator, telling what each byte did.
 #include <gtest/gtest.h>
 #include <vector>
-#include "ResponseParser.h"
+#include "protocol/ResponseParser.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-#include "ResponseParser.h"
+#include "protocol/ResponseParser.h"
 
 namespace protocol_test {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include "SimModule.h"
+#include "sim/SimModule.h"
 
 namespace {
 

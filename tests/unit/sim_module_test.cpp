@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include "SimModule.h"
-#include "StartupSequence.h"
+#include "sim/SimModule.h"
+#include "protocol/StartupSequence.h"
 #include "recording_display.h"
 
 namespace {

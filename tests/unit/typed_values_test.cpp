@@ -4,8 +4,8 @@
 #include <limits>
 #include <vector>
 
-#include "DeviceFrame.h"
-#include "TypedValues.h"
+#include "protocol/DeviceFrame.h"
+#include "protocol/TypedValues.h"
 
 namespace {
 

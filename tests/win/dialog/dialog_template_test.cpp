@@ -1,6 +1,6 @@
 // The window as the template and OnInitDialog leave it.
 #include <cwchar>
-#include "DeviceState.h"
+#include "protocol/DeviceState.h"
 #include "dialog_fixture.h"
 
 TEST_F(DialogTest, WindowCaptionStylesFontAndIcons)

@@ -1,7 +1,7 @@
 // Bytes from the link, sent to the window as WM_LINK_RXCHAR, and what the controls then show.
 #include <vector>
-#include "DeviceFrame.h"
-#include "ResponseParser.h"
+#include "protocol/DeviceFrame.h"
+#include "protocol/ResponseParser.h"
 #include "Globals.h"
 #include "dialog_fixture.h"
 

@@ -1,5 +1,5 @@
 // The dialog run modally by its own loop, and the framework letting go of its windows.
-#include "DeviceState.h"
+#include "protocol/DeviceState.h"
 #include "SerialLink.h"
 #include "dialog_fixture.h"
 

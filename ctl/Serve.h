@@ -2,8 +2,8 @@
 #pragma once
 #include <ostream>
 #include <string>
-#include "Args.h"
-#include "Platform.h"
+#include "ctl/Args.h"
+#include "link/Port.h"
 
 // Opens the port at path (named portName in messages), reads the module's limits and
 // settings, then serves SCPI clients until Ctrl-C. Returns the exit status: 2 when the

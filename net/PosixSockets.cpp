@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
-#include "Sockets.h"
+#include "net/Sockets.h"
 
 namespace {
 

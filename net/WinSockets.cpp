@@ -4,7 +4,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
-#include "Sockets.h"
+#include "net/Sockets.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ScpiParser.h"
+#include "scpi/ScpiParser.h"
 #include <cctype>
 #include <cmath>
 #include <cstdlib>

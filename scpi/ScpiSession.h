@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include "Instrument.h"
-#include "ScpiParser.h"
+#include "link/Instrument.h"
+#include "scpi/ScpiParser.h"
 
 class ScpiSession {
 public:

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
-#include "Exchange.h"
-#include "Platform.h"
+#include "link/Exchange.h"
+#include "link/Port.h"
 
 // How an operation on the module ended.
 enum class ModuleResult { Ok, Missing };  // Missing: silent after 3 tries, or port gone

@@ -7,12 +7,12 @@
 #include <map>
 #include <memory>
 #include <string>
-#include "Address.h"
-#include "Instrument.h"
-#include "LineSplitter.h"
-#include "ScpiSession.h"
-#include "ServeLog.h"
-#include "Sockets.h"
+#include "net/Address.h"
+#include "link/Instrument.h"
+#include "net/LineSplitter.h"
+#include "scpi/ScpiSession.h"
+#include "net/ServerLog.h"
+#include "net/Sockets.h"
 
 constexpr size_t MAX_LINE = 4096;                 // longer lines are dropped with an error
 constexpr size_t MAX_HELD = size_t{16} * 1024;    // a client's unexecuted input: no more is read
@@ -20,7 +20,7 @@ constexpr size_t MAX_UNSENT = size_t{64} * 1024;  // a client's replies it has n
 
 class Server {
 public:
-    Server(Sockets& sockets, Clock& clock, Instrument& instrument, ServeLog& log,
+    Server(Sockets& sockets, Clock& clock, Instrument& instrument, ServerLog& log,
            const AllowList& allow, size_t maxClients);
     ~Server();
 
@@ -57,7 +57,7 @@ private:
     Sockets& sockets;
     Clock& clock;
     Instrument& instrument;
-    ServeLog& log;
+    ServerLog& log;
     AllowList allow;
     size_t maxClients;
     SocketHandle listener = NO_SOCKET;

@@ -1,9 +1,10 @@
-#include "Serve.h"
-#include "Exchange.h"
-#include "Instrument.h"
-#include "Server.h"
-#include "ServeLog.h"
-#include "Sockets.h"
+#include "ctl/Serve.h"
+#include "link/Exchange.h"
+#include "link/Instrument.h"
+#include "net/Server.h"
+#include "ctl/ServeLog.h"
+#include "link/TracePort.h"
+#include "net/Sockets.h"
 
 int RunServe(const Options& options, const std::string& path, const std::string& portName,
              Port& port, Clock& clock, std::ostream& err)
@@ -20,7 +21,7 @@ int RunServe(const Options& options, const std::string& path, const std::string&
         return fail(error);
 
     ServeLog log(err, options.trace);
-    TracePort traced(port, log);
+    TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
     Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
                           options.timeoutMs, err);
     const int started = instrument.Start(error);

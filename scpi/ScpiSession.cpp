@@ -1,7 +1,7 @@
-#include "ScpiSession.h"
+#include "scpi/ScpiSession.h"
 #include <algorithm>
 #include <cmath>
-#include "DeviceFrame.h"
+#include "protocol/DeviceFrame.h"
 
 namespace {
 

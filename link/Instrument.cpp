@@ -1,6 +1,6 @@
-#include "Instrument.h"
-#include "DeviceFrame.h"
-#include "DeviceState.h"
+#include "link/Instrument.h"
+#include "protocol/DeviceFrame.h"
+#include "protocol/DeviceState.h"
 
 namespace {
 

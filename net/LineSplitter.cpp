@@ -1,4 +1,4 @@
-#include "LineSplitter.h"
+#include "net/LineSplitter.h"
 #include <cstring>
 
 size_t LineSplitter::Feed(const char* data, size_t size)

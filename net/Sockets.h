@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "Address.h"
+#include "net/Address.h"
 
 using SocketHandle = intptr_t;  // an fd on POSIX, a SOCKET on Windows
 constexpr SocketHandle NO_SOCKET = -1;

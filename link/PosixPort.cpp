@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include "Platform.h"
+#include "link/Port.h"
 
 namespace {
 

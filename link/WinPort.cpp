@@ -3,9 +3,9 @@
 // N ms with none, and wait without CPU, also under Wine (where comm-event waits spin).
 #include <windows.h>
 #include <algorithm>
-#include "ComPorts.h"
-#include "Platform.h"
-#include "PortRange.h"
+#include "serial/ComPorts.h"
+#include "link/Port.h"
+#include "protocol/PortRange.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "Exchange.h"
-#include "StartupSequence.h"
+#include "link/Exchange.h"
+#include "protocol/StartupSequence.h"
 
 void ShownValues::SetText(DisplayText item, const char* value)
 {

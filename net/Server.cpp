@@ -1,4 +1,4 @@
-#include "Server.h"
+#include "net/Server.h"
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -20,7 +20,7 @@ std::string Printable(const std::string& text)
 
 }  // namespace
 
-Server::Server(Sockets& sockets, Clock& clock, Instrument& instrument, ServeLog& log,
+Server::Server(Sockets& sockets, Clock& clock, Instrument& instrument, ServerLog& log,
                const AllowList& allow, size_t maxClients)
     : sockets(sockets), clock(clock), instrument(instrument), log(log), allow(allow),
       maxClients(maxClients)

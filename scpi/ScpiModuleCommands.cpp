@@ -1,10 +1,10 @@
 // The commands that reach the module: channel, frequency, wavelength, power and output.
 #include <cmath>
 #include <cstdio>
-#include "DeviceFrame.h"
-#include "FrequencyLabel.h"
-#include "ScpiSession.h"
-#include "ValueFormat.h"
+#include "protocol/DeviceFrame.h"
+#include "protocol/FrequencyLabel.h"
+#include "scpi/ScpiSession.h"
+#include "protocol/ValueFormat.h"
 
 namespace {
 

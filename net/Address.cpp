@@ -1,4 +1,4 @@
-#include "Address.h"
+#include "net/Address.h"
 #include <cstdio>
 
 namespace {

@@ -4,10 +4,10 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include "DeviceState.h"
-#include "Display.h"
-#include "Platform.h"
-#include "ResponseParser.h"
+#include "protocol/DeviceState.h"
+#include "protocol/Display.h"
+#include "link/Port.h"
+#include "protocol/ResponseParser.h"
 
 // Exit status of the tool.
 enum ExitCode {
