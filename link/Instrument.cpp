@@ -53,7 +53,7 @@ ModuleResult Instrument::Reload()
     std::string error;
     ModuleResult result = Outcome(exchange.ReadUntil(STAGE_READY, error), error);
     limitsKnown = result == ModuleResult::Ok;
-    return result;
+    return Told(result, "module");
 }
 
 ModuleResult Instrument::Query(uint8_t code)
@@ -61,15 +61,15 @@ ModuleResult Instrument::Query(uint8_t code)
     if (EnsureLimits() != ModuleResult::Ok)
         return ModuleResult::Missing;
     std::string error;
-    return Outcome(exchange.Query(code, error), error);
+    return Told(Outcome(exchange.Query(code, error), error), "module");
 }
 
-ModuleResult Instrument::Set(uint8_t code, uint16_t value)
+ModuleResult Instrument::Set(uint8_t code, uint16_t value, const std::string& by)
 {
     if (!open)
         return ModuleResult::Missing;
     std::string error;
-    return Outcome(exchange.Set(code, value, error), error);
+    return Told(Outcome(exchange.Set(code, value, error), error), by);
 }
 
 ModuleResult Instrument::Outcome(int status, const std::string& error)
@@ -91,4 +91,18 @@ ModuleResult Instrument::Outcome(int status, const std::string& error)
     nextOpenMs = clock.NowMs() + REOPEN_MS;
     log << "zorvane-ctl: " << portName << ": port gone (" << error << "), reopening every second\n";
     return ModuleResult::Missing;
+}
+
+ModuleResult Instrument::Told(ModuleResult result, const std::string& by)
+{
+    if (observer)
+        observer(by);
+    return result;
+}
+
+ModuleCondition Instrument::Condition() const
+{
+    return !open    ? ModuleCondition::PortGone
+           : silent ? ModuleCondition::Silent
+                    : ModuleCondition::Answering;
 }

@@ -2,6 +2,7 @@
 // settings last read, and the port's recovery when it vanishes.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include "link/Exchange.h"
@@ -9,6 +10,14 @@
 
 // How an operation on the module ended.
 enum class ModuleResult { Ok, Missing };  // Missing: silent after 3 tries, or port gone
+
+// What the module does now, as the last exchange found it.
+enum class ModuleCondition { Answering, Silent, PortGone };
+
+// Called after every exchange with the module, whatever it changed (State(), Condition()):
+// by names the client whose set the module answered, or is "module" for what a query or a
+// reload found.
+using InstrumentObserver = std::function<void(const std::string& by)>;
 
 class Instrument {
 public:
@@ -31,14 +40,20 @@ public:
     ModuleResult Reload();
     // One query of a code; its answer is then in State().
     ModuleResult Query(uint8_t code);
-    // One set frame of a channel, power or output, its answer then in State().
-    ModuleResult Set(uint8_t code, uint16_t value);
+    // One set frame of a channel, power or output on behalf of the client `by`, its answer
+    // then in State().
+    ModuleResult Set(uint8_t code, uint16_t value, const std::string& by);
+
+    // One observer; a later call replaces it.
+    void Observe(InstrumentObserver observer) { this->observer = std::move(observer); }
+    ModuleCondition Condition() const;
 
     const DeviceStateRecord& State() const { return exchange.State(); }
     const std::string& PortName() const { return portName; }
 
 private:
     ModuleResult Outcome(int status, const std::string& error);
+    ModuleResult Told(ModuleResult result, const std::string& by);
 
     Port& port;
     Clock& clock;
@@ -50,4 +65,5 @@ private:
     bool limitsKnown = false;
     bool silent = false;  // logged once until the module answers again
     int64_t nextOpenMs = 0;
+    InstrumentObserver observer;
 };

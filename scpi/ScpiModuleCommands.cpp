@@ -86,7 +86,7 @@ std::string WavelengthText(int32_t frequencyGhz)
 
 void ScpiSession::SetConfirmed(uint8_t code, uint16_t value)
 {
-    if (!Module(instrument.Set(code, value)))
+    if (!Module(instrument.Set(code, value, client)))
         return;
     const DeviceStateRecord& state = instrument.State();
     uint16_t answer = code == CMD_CHANNEL ? state.channel

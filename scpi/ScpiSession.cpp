@@ -60,7 +60,9 @@ bool Matches(const std::vector<Node>& nodes, size_t i, const std::vector<std::st
 
 }  // namespace
 
-ScpiSession::ScpiSession(Instrument& instrument) : instrument(instrument) {}
+ScpiSession::ScpiSession(Instrument& instrument, std::string client)
+    : instrument(instrument), client(std::move(client))
+{}
 
 const std::vector<ScpiSession::Command>& ScpiSession::Table()
 {

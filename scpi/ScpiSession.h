@@ -11,7 +11,8 @@
 
 class ScpiSession {
 public:
-    explicit ScpiSession(Instrument& instrument);
+    // client: who the module's answers to this session's sets are attributed to.
+    explicit ScpiSession(Instrument& instrument, std::string client = "SCPI client");
 
     // Executes one complete line (its LF removed; a CR before the LF is ignored here).
     // Returns the reply to send back: "" for none, else one line ending in LF.
@@ -79,6 +80,7 @@ private:
     bool Register(const ScpiUnit& unit, uint8_t& value);
 
     Instrument& instrument;
+    std::string client;
     std::deque<std::pair<int, std::string>> errors;
     uint8_t esr = 0;
     uint8_t ese = 0;

@@ -1,0 +1,15 @@
+# Writes a C++ file that holds each of FILES (in FOLDER) as a string_view named PAGE_<NAME>,
+# "app.js" as PAGE_APP_JS. Run as: cmake -DOUTPUT=... -DFOLDER=... -DFILES=a,b -DHEADER=... -P
+set(code "// Made by cmake/EmbedFiles.cmake from ${FOLDER}: edit the files there.\n")
+string(APPEND code "#include \"${HEADER}\"\n\n")
+string(REPLACE "," ";" FILES "${FILES}")
+foreach(file ${FILES})
+  file(READ ${FOLDER}/${file} content)
+  if(content MATCHES "\\)zorvane\"")
+    message(FATAL_ERROR "${file} holds the raw string's end )zorvane\"")
+  endif()
+  string(TOUPPER "PAGE_${file}" name)
+  string(REGEX REPLACE "[^A-Z0-9]" "_" name "${name}")
+  string(APPEND code "extern const std::string_view ${name} = R\"zorvane(${content})zorvane\";\n")
+endforeach()
+file(WRITE ${OUTPUT} "${code}")
