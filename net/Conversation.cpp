@@ -7,11 +7,15 @@ namespace {
 std::string Printable(const std::string& text)
 {
     std::string shown;
+    shown.reserve(text.size());
     for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            shown += static_cast<char>(c);
+            continue;
+        }
         char escaped[8];
         std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        shown +=
-            c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, static_cast<char>(c)) : escaped;
+        shown += escaped;
     }
     return shown;
 }
