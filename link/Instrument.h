@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <string>
 #include "link/Exchange.h"
 #include "link/Port.h"
@@ -21,9 +20,12 @@ using InstrumentObserver = std::function<void(const std::string& by)>;
 
 class Instrument {
 public:
-    // log: one line per event worth an operator's eye (port gone, port back, module silent).
+    // One line, without its LF, per event worth an operator's eye (port gone, port back,
+    // module silent); the caller stamps and writes it.
+    using EventLog = std::function<void(const std::string& text)>;
+
     Instrument(Port& port, Clock& clock, std::string path, std::string portName, int64_t timeoutMs,
-               std::ostream& log);
+               EventLog log);
 
     // Opens the port and reads the limits and settings as info does. EXIT_USAGE with a
     // reason when the port cannot be opened; a silent module is logged and not fatal.
@@ -59,7 +61,7 @@ private:
     Clock& clock;
     std::string path;
     std::string portName;
-    std::ostream& log;
+    EventLog log;
     Exchange exchange;
     bool open = false;
     bool limitsKnown = false;

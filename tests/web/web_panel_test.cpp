@@ -27,8 +27,7 @@ class PanelTest : public ::testing::Test {
 protected:
     FakeClock clock;
     FakePort port{clock};
-    std::ostringstream log;
-    Instrument instrument{port, clock, "PORT7", "COM7", 100, log};
+    Instrument instrument{port, clock, "PORT7", "COM7", 100, [](const std::string&) {}};
     ScpiSession scpi{instrument, "SCPI client 3 (127.0.0.1)"};
     FakeFacts facts;
     int randomCalls = 0;
