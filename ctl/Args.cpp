@@ -22,7 +22,9 @@ const char programHelp[] =
     "                   step through channels or powers, one line per confirmed step\n"
     "  monitor          show every frame received, decoded, until Ctrl-C\n"
     "  serve [--listen ADDR:PORT] [--allow ADDR[/BITS],...] [--max-clients N] [--trace]\n"
+    "        [--http ADDR:PORT | --no-http] [--web-password-file FILE]\n"
     "                   hold the port and serve the module as a SCPI instrument over TCP\n"
+    "                   and as a page for browsers\n"
     "\n"
     "Options:\n"
     "  -p, --port PORT  COM5, 5 or a device path (on Linux COMn is /dev/ttyS<n-1>)\n"
@@ -76,13 +78,18 @@ const char monitorHelp[] =
 
 const char serveHelp[] =
     "Usage: zorvane-ctl -p PORT serve [--listen ADDR:PORT] [--allow ADDR[/BITS],...]\n"
-    "                   [--max-clients N] [--trace]\n"
+    "                   [--max-clients N] [--trace] [--http ADDR:PORT | --no-http]\n"
+    "                   [--web-password-file FILE]\n"
     "Reads the module's limits and settings as info does, then serves it as a SCPI\n"
     "instrument: lines of text over TCP (pyvisa: TCPIP::HOST::PORT::SOCKET, with\n"
     "read_termination '\\n'). --listen ADDR:PORT (default 127.0.0.1:5025) is where it\n"
     "listens; --allow takes the client addresses or networks let in (default: all);\n"
     "--max-clients N (1-64, default 8) connections at a time; --trace logs every command\n"
-    "and frame with a time stamp on standard error. Ctrl-C stops it, with status 0.\n";
+    "and frame with a time stamp on standard error. Ctrl-C stops it, with status 0.\n"
+    "The laser's page for browsers is at --http ADDR:PORT (default: the --listen address,\n"
+    "port 80; --no-http: none), with the LXI identification at /lxi/identification. It is\n"
+    "read-only unless --web-password-file FILE (or the environment's ZORVANE_WEB_PASSWORD)\n"
+    "gives the password that lets a browser drive the laser.\n";
 
 struct CommandName {
     const char* name;
@@ -125,11 +132,11 @@ public:
         app.allow_extras();   // unknown options are named by us
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_option("words", words);
-        for (const char* name : {"-h,--help", "--json", "--trace"})
+        for (const char* name : {"-h,--help", "--json", "--trace", "--no-http"})
             app.add_flag(name)->disable_flag_override();
         for (const char* name :
              {"-p,--port", "--timeout", "--dwell", "--duration", "--repeat", "--listen", "--allow",
-              "--max-clients", "--from", "--to", "--step"})
+              "--max-clients", "--from", "--to", "--step", "--http", "--web-password-file"})
             app.add_option(name);
     }
 
@@ -286,8 +293,8 @@ private:
             options.help = true;
             return true;
         }
-        if (name == "--trace") {
-            options.trace = true;
+        if (name == "--trace" || name == "--no-http") {
+            (name == "--trace" ? options.trace : options.noHttp) = true;
             return Only(name, Command::Serve);
         }
         if (value.empty())
@@ -317,8 +324,10 @@ private:
             options.listen = value;
             return Only(name, Command::Serve);
         }
-        if (name == "--allow") {
-            options.allow = value;
+        if (name == "--allow" || name == "--http" || name == "--web-password-file") {
+            (name == "--allow"  ? options.allow
+             : name == "--http" ? options.http
+                                : options.webPasswordFile) = value;
             return Only(name, Command::Serve);
         }
         if (name == "--from")

@@ -34,6 +34,9 @@ struct Options {
     std::string allow;                      // ADDR[/BITS],... ("" lets every address in)
     long maxClients = 8;
     bool trace = false;
+    std::string http;     // the browser door's ADDR:PORT ("": the --listen address, port 80)
+    bool noHttp = false;  // no browser door
+    std::string webPasswordFile;  // the password that lets browsers drive the laser
 };
 
 // Fills options from the arguments after the program name. On a usage error returns

@@ -1,18 +1,44 @@
 #include "ctl/Serve.h"
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include "ctl/ServeLog.h"
 #include "link/Instrument.h"
 #include "link/TracePort.h"
+#include "net/HttpDoor.h"
 #include "net/Loop.h"
 #include "net/SocketDoor.h"
 #include "net/Turns.h"
 #include "scpi/ScpiSession.h"
+#include "web/SystemRandom.h"
+#include "web/WebPanel.h"
 
 namespace {
 
-// A client's SCPI session as the doors see it.
+// The clients of each door, counted as their sessions open and close, for the browser panel.
+struct DoorClients {
+    std::map<std::string, size_t> open;  // by door: "socket"
+    std::function<void()> changed;
+
+    void Count(const std::string& door, int by)
+    {
+        open[door] += by;
+        if (changed)
+            changed();
+    }
+};
+
+// A client's SCPI session as the doors see it; the module's answers to its sets are
+// attributed to it by door, name and address.
 class ScpiLines : public LineSession {
 public:
-    explicit ScpiLines(Instrument& instrument) : session(instrument) {}
+    ScpiLines(Instrument& instrument, const ClientInfo& who, DoorClients& clients)
+        : session(instrument, who.door + " " + who.name + " (" + FormatEndpoint(who.peer) + ")"),
+          door(who.door), clients(clients)
+    {
+        clients.Count(door, +1);
+    }
+    ~ScpiLines() override { clients.Count(door, -1); }
 
     std::string Execute(const std::string& line) override { return session.Execute(line); }
     void LineTooLong() override { session.LineTooLong(); }
@@ -23,20 +49,52 @@ public:
 
 private:
     ScpiSession session;
+    std::string door;
+    DoorClients& clients;
 };
 
 class ScpiSessions : public SessionFactory {
 public:
-    explicit ScpiSessions(Instrument& instrument) : instrument(instrument) {}
+    ScpiSessions(Instrument& instrument, DoorClients& clients)
+        : instrument(instrument), clients(clients)
+    {}
 
-    std::unique_ptr<LineSession> Open(const ClientInfo&) override
+    std::unique_ptr<LineSession> Open(const ClientInfo& who) override
     {
-        return std::make_unique<ScpiLines>(instrument);
+        return std::make_unique<ScpiLines>(instrument, who, clients);
     }
 
 private:
     Instrument& instrument;
+    DoorClients& clients;
 };
+
+// What the browser panel shows of the server: its doors and their clients.
+class ServeFacts : public ServerFacts {
+public:
+    ServeFacts(DoorClients& clients, uint16_t scpiPort) : clients(clients), scpiPort(scpiPort) {}
+
+    std::vector<DoorFacts> Doors() override
+    {
+        std::vector<DoorFacts> doors = {{DoorKind::ScpiSocket, scpiPort, clients.open["socket"]}};
+        if (http)
+            doors.push_back({DoorKind::Http, httpPort, http->Streams()});
+        return doors;
+    }
+    std::string LockHolder() override { return ""; }
+
+    HttpDoor* http = nullptr;
+    uint16_t httpPort = 0;
+
+private:
+    DoorClients& clients;
+    uint16_t scpiPort;
+};
+
+int64_t Sooner(int64_t a, int64_t b)
+{
+    return a < 0 ? b : b < 0 ? a : std::min(a, b);
+}
 
 }  // namespace
 
@@ -49,9 +107,18 @@ int RunServe(const ServeOptions& options, const std::string& path, const std::st
         return EXIT_USAGE;
     };
     Endpoint at;
+    Endpoint httpAt;
     AllowList allow;
+    std::string password;
     std::string error;
     if (!ParseEndpoint(options.listen, at, error) || !allow.Parse(options.allow, error))
+        return fail(error);
+    const std::string httpText =
+        options.http.empty() ? FormatEndpoint({at.address, 80}) : options.http;
+    if (!options.noHttp && !ParseEndpoint(httpText, httpAt, error))
+        return fail("--http: " + error);
+    if (!options.noHttp && !LoadPassword(options.webPasswordFile,
+                                         std::getenv("ZORVANE_WEB_PASSWORD"), password, error))
         return fail(error);
 
     Loop loop;  // Ctrl-C from here on ends the serving, also before it begins
@@ -64,17 +131,50 @@ int RunServe(const ServeOptions& options, const std::string& path, const std::st
         fail(portName + ": " + error);
         return started;
     }
-    Turns turns(loop.Context(), [&instrument] { return instrument.Maintain(); });
+    std::optional<WebPanel> panel;  // while the browser door is open
+    std::unique_ptr<HttpDoor> http;
+    Turns turns(loop.Context(), [&] {
+        const int64_t maintain = instrument.Maintain();
+        return panel ? Sooner(maintain, panel->Watch(http && http->Streams() > 0)) : maintain;
+    });
     Admission admission(allow, static_cast<size_t>(options.maxClients), log);
-    ScpiSessions sessions(instrument);
+    DoorClients clients;
+    ScpiSessions sessions(instrument, clients);
     SocketDoor door(loop.Context(), turns, admission, sessions, log);
     Endpoint bound;
     if (!door.Listen(at, bound, error))
         return fail("cannot listen on " + options.listen + ": " + error);
     log.Event("listening on " + FormatEndpoint(bound) + " for SCPI clients of " + portName);
+
+    ServeFacts facts(clients, bound.port);
+    Auth auth(clock, password, SystemRandom);
+    if (!options.noHttp) {
+        panel.emplace(instrument, clock, facts, auth);
+        http = std::make_unique<HttpDoor>(loop.Context(), turns, admission, panel->Routes(), log);
+        Endpoint httpBound;
+        if (http->Listen(httpAt, httpBound, error)) {
+            facts.http = http.get();
+            facts.httpPort = httpBound.port;
+            panel->OnChange([&http](const std::string& json) { http->Publish(json); });
+            http->OnStreams([&panel] { panel->Refresh(); });
+            clients.changed = [&panel] { panel->Refresh(); };
+            log.Event("listening on " + FormatEndpoint(httpBound) + " for browsers, " +
+                      (auth.ControlAllowed() ? "control with the password"
+                                             : "read-only (no --web-password-file)") +
+                      ": http://" + FormatEndpoint(httpBound) + "/");
+        } else {
+            log.Event("no browser door: cannot listen on " + httpText + ": " + error +
+                      " (port 80 needs root or is taken: try --http 127.0.0.1:8080)");
+            http.reset();
+            panel.reset();
+        }
+    }
     loop.Run([&](const std::string& why) {
         log.Event("stopping: " + why);
+        clients.changed = nullptr;
         door.Close();
+        if (http)
+            http->Close();
         turns.Stop();
     });
     port.Close();

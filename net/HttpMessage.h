@@ -35,10 +35,12 @@ struct HttpReply {
 };
 
 // A path, the methods it takes, and what answers them. A stream route's reply is the first
-// event of a stream that stays open for the events published after it.
+// event of a stream that stays open for the events published after it. A turn route is
+// answered in its turn with the other doors' clients (Turns): it uses the module's time.
 struct HttpRoute {
+    enum Kind { Plain, Stream, Turn };
     std::string path;
     std::vector<std::string> methods;
     std::function<HttpReply(const HttpRequest&)> handler;
-    bool stream = false;
+    Kind kind = Plain;
 };

@@ -4,6 +4,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <map>
 #include "net/Conversation.h"
+#include "net/TcpListen.h"
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -12,16 +13,6 @@ using boost::system::error_code;
 namespace {
 
 constexpr int SEND_BUFFER = 64 * 1024;  // fixed, so a client that never reads holds little
-
-#ifdef _WIN32
-// No other program may take the port over while we listen.
-using ExclusiveAddress = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
-#endif
-
-Endpoint FromAsio(const tcp::endpoint& endpoint)
-{
-    return {endpoint.address().to_v4().to_uint(), endpoint.port()};
-}
 
 class Connection;
 
@@ -225,31 +216,8 @@ SocketDoor::~SocketDoor()
 
 bool SocketDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    tcp::acceptor& acceptor = impl->acceptor;
-    const tcp::endpoint endpoint(asio::ip::address_v4(at.address), at.port);
-    error_code code;
-    acceptor.open(endpoint.protocol(), code);
-#ifdef _WIN32
-    if (!code)
-        acceptor.set_option(ExclusiveAddress(true), code);
-#else
-    if (!code)
-        acceptor.set_option(tcp::acceptor::reuse_address(true), code);  // a restart finds it free
-#endif
-    if (!code)
-        acceptor.bind(endpoint, code);
-    if (!code)
-        acceptor.listen(16, code);
-    tcp::endpoint local;
-    if (!code)
-        local = acceptor.local_endpoint(code);
-    if (code) {
-        error = code.message();
-        error_code ignored;
-        acceptor.close(ignored);
+    if (!ListenOn(impl->acceptor, at, 16, bound, error))
         return false;
-    }
-    bound = FromAsio(local);
     impl->Accept();
     return true;
 }

@@ -5,3 +5,4 @@
 extern const std::string_view PAGE_INDEX_HTML;
 extern const std::string_view PAGE_APP_CSS;
 extern const std::string_view PAGE_APP_JS;
+extern const std::string_view PAGE_FAVICON_SVG;

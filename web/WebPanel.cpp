@@ -1,5 +1,6 @@
 #include "web/WebPanel.h"
 #include <nlohmann/json.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,8 +57,8 @@ std::string RetryAfter(int64_t ms)
 }  // namespace
 
 WebPanel::WebPanel(Instrument& instrument, Clock& clock, ServerFacts& facts, Auth& auth)
-    : instrument(instrument), clock(clock), facts(facts), auth(auth),
-      seenState(instrument.State()), seenCondition(instrument.Condition())
+    : instrument(instrument), clock(clock), facts(facts), auth(auth), seenState(instrument.State()),
+      seenCondition(instrument.Condition())
 {
     instrument.Observe([this](const std::string& by) { Changed(by); });
 }
@@ -70,7 +71,9 @@ WebPanel::~WebPanel()
 std::vector<HttpRoute> WebPanel::Routes()
 {
     auto file = [](std::string_view body, const char* type) {
-        return [body, type](const HttpRequest&) { return HttpReply{200, type, std::string(body), {}}; };
+        return [body, type](const HttpRequest&) {
+            return HttpReply{200, type, std::string(body), {}};
+        };
     };
     auto call = [this](HttpReply (WebPanel::*handler)(const HttpRequest&)) {
         return [this, handler](const HttpRequest& request) { return (this->*handler)(request); };
@@ -82,14 +85,15 @@ std::vector<HttpRoute> WebPanel::Routes()
         {"/", {"GET"}, file(PAGE_INDEX_HTML, "text/html; charset=utf-8")},
         {"/app.css", {"GET"}, file(PAGE_APP_CSS, "text/css; charset=utf-8")},
         {"/app.js", {"GET"}, file(PAGE_APP_JS, "text/javascript; charset=utf-8")},
+        {"/favicon.svg", {"GET"}, file(PAGE_FAVICON_SVG, "image/svg+xml")},
         {"/lxi/identification", {"GET"}, call(&WebPanel::Identification)},
         {"/api/state", {"GET"}, call(&WebPanel::State)},
-        {"/api/events", {"GET"}, call(&WebPanel::Events), true},
+        {"/api/events", {"GET"}, call(&WebPanel::Events), HttpRoute::Stream},
         {"/api/login", {"POST"}, call(&WebPanel::LogIn)},
         {"/api/logout", {"POST"}, call(&WebPanel::LogOut)},
-        {"/api/channel", {"POST"}, change(Setting::Channel)},
-        {"/api/power", {"POST"}, change(Setting::Power)},
-        {"/api/output", {"POST"}, change(Setting::Output)},
+        {"/api/channel", {"POST"}, change(Setting::Channel), HttpRoute::Turn},
+        {"/api/power", {"POST"}, change(Setting::Power), HttpRoute::Turn},
+        {"/api/output", {"POST"}, change(Setting::Output), HttpRoute::Turn},
     };
 }
 
@@ -104,16 +108,23 @@ void WebPanel::Refresh()
         Publish();
 }
 
-int64_t WebPanel::CheckModule()
+int64_t WebPanel::Watch(bool viewers)
 {
-    static const uint8_t codes[] = {CMD_CHANNEL, CMD_POWER, CMD_OUTPUT};
-    instrument.Query(codes[checked]);
-    checked = (checked + 1) % 3;
-    return instrument.Condition() == ModuleCondition::Silent ? SILENT_CHECK_MS : CHECK_MS;
+    if (!viewers)
+        return CHECK_MS;
+    if (clock.NowMs() >= nextCheckMs) {
+        static const uint8_t codes[] = {CMD_CHANNEL, CMD_POWER, CMD_OUTPUT};
+        instrument.Query(codes[checked]);
+        checked = (checked + 1) % 3;
+        const bool silent = instrument.Condition() == ModuleCondition::Silent;
+        nextCheckMs = clock.NowMs() + (silent ? SILENT_CHECK_MS : CHECK_MS);
+    }
+    return nextCheckMs - clock.NowMs();
 }
 
 void WebPanel::Changed(const std::string& by)
 {
+    nextCheckMs = std::max(nextCheckMs, clock.NowMs() + CHECK_MS);  // it was just asked
     const int64_t now = clock.WallMs();
     const ModuleCondition condition = instrument.Condition();
     bool changed = condition != seenCondition;
@@ -140,7 +151,8 @@ std::string WebPanel::Facts()
 {
     Json doors = Json::array();
     for (const DoorFacts& door : facts.Doors())
-        doors.push_back({{"door", DoorName(door.kind)}, {"port", door.port}, {"clients", door.clients}});
+        doors.push_back(
+            {{"door", DoorName(door.kind)}, {"port", door.port}, {"clients", door.clients}});
     const std::string holder = facts.LockHolder();
     return Dump({{"doors", doors}, {"lock", holder.empty() ? Json() : Json(holder)}});
 }
@@ -196,7 +208,8 @@ HttpReply WebPanel::Identification(const HttpRequest& request)
     std::string idn = scpi.Execute("*IDN?");
     if (!idn.empty())
         idn.pop_back();  // its LF
-    return {200, "text/xml; charset=utf-8", LxiIdentification(idn, request.local, facts.Doors()), {}};
+    return {
+        200, "text/xml; charset=utf-8", LxiIdentification(idn, request.local, facts.Doors()), {}};
 }
 
 bool WebPanel::MayPost(const HttpRequest& request, HttpReply& refusal)
@@ -229,13 +242,15 @@ HttpReply WebPanel::LogIn(const HttpRequest& request)
                                              "; Path=/; HttpOnly; SameSite=Strict"}});
     case Auth::Outcome::Wrong:
         if (login.retryAfterMs > 0) {
-            return Error(401, "wrong password; the next try in " + RetryAfter(login.retryAfterMs) + " s",
+            return Error(401,
+                         "wrong password; the next try in " + RetryAfter(login.retryAfterMs) + " s",
                          {{"Retry-After", RetryAfter(login.retryAfterMs)}});
         }
         return Error(401, "wrong password");
     case Auth::Outcome::Throttled:
-        return Error(429, "too many wrong passwords; try again in " + RetryAfter(login.retryAfterMs) + " s",
-                     {{"Retry-After", RetryAfter(login.retryAfterMs)}});
+        return Error(
+            429, "too many wrong passwords; try again in " + RetryAfter(login.retryAfterMs) + " s",
+            {{"Retry-After", RetryAfter(login.retryAfterMs)}});
     case Auth::Outcome::NoControl: return Error(403, READ_ONLY);
     default: return Error(500, "no random bytes for a session key");
     }
@@ -247,9 +262,9 @@ HttpReply WebPanel::LogOut(const HttpRequest& request)
     if (!MayPost(request, refusal))
         return refusal;
     auth.Logout(CookieValue(request, COOKIE));
-    return JsonReply(200, {{"access", "password"}},
-                     {{"Set-Cookie", std::string(COOKIE) +
-                                         "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0"}});
+    return JsonReply(
+        200, {{"access", "password"}},
+        {{"Set-Cookie", std::string(COOKIE) + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0"}});
 }
 
 HttpReply WebPanel::SetValue(const HttpRequest& request, Setting setting)
@@ -309,7 +324,8 @@ HttpReply WebPanel::Refused(const std::string& error, Setting setting, double va
         return Error(503, std::string("the module does not answer (") +
                               ConditionName(instrument.Condition()) + ")");
     case SCPI_EXECUTION:
-        return Error(502, text.substr(text.find("; ") == std::string::npos ? 0 : text.find("; ") + 2));
+        return Error(502,
+                     text.substr(text.find("; ") == std::string::npos ? 0 : text.find("; ") + 2));
     default: return Error(400, text);
     }
 }

@@ -27,10 +27,11 @@ public:
     void OnChange(std::function<void(const std::string& json)> publish);
     // Publishes when the server's facts (clients, lock) differ from those last published.
     void Refresh();
-    // Asks the module one of its values (channel, power, output in turn), so that what it
-    // does by itself, its silence and a lost port show while someone looks. Returns the ms
-    // until the next check: longer while the module is silent, as each try then waits.
-    int64_t CheckModule();
+    // While someone looks (viewers), asks the module one of its values (channel, power,
+    // output in turn) when it has not been asked anything for a second, so that what it does
+    // by itself, its silence and a lost port show; every 5 s while it is silent, as each try
+    // then waits. Returns the ms until it wants to be called again.
+    int64_t Watch(bool viewers);
 
     // The state as /api/state gives it, without the caller's access.
     std::string Snapshot();
@@ -67,4 +68,5 @@ private:
     std::string publishedFacts;
     std::function<void(const std::string&)> publish;
     int checked = 0;
+    int64_t nextCheckMs = 0;
 };

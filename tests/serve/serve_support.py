@@ -1,11 +1,14 @@
 """What the serve tests share: zorvane-ctl serve as a process with its log, the simulated
 module on a link, pyvisa clients and raw socket clients. Every wait has a deadline."""
+import http.client
+import json
 import os
 import re
 import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from pathlib import Path
@@ -16,6 +19,7 @@ import harness  # noqa: E402  (the simulator on a link, and clean-up on exit)
 import pyvisa  # noqa: E402  (Debian's python3-pyvisa with python3-pyvisa-py)
 
 LISTENING = re.compile(r"listening on ([\d.]+):(\d+) ")
+HTTP_LISTENING = re.compile(r"listening on ([\d.]+):(\d+) for browsers")
 
 
 class Links:
@@ -29,18 +33,24 @@ class Links:
 
 
 class Server:
-    """zorvane-ctl ... serve, its standard error kept line by line."""
+    """zorvane-ctl ... serve, its standard error kept line by line. Without http (its
+    --http ADDR:PORT) the browser door stays closed."""
 
-    def __init__(self, command, *options, listen="127.0.0.1:0"):
-        self.proc = subprocess.Popen([*command, "serve", "--listen", listen, *options],
+    def __init__(self, command, *options, listen="127.0.0.1:0", http=None, env=None):
+        door = ["--http", http] if http else ["--no-http"]
+        self.proc = subprocess.Popen([*command, "serve", "--listen", listen, *door, *options],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, errors="replace")
+                                     stderr=subprocess.PIPE, text=True, errors="replace", env=env)
         harness._cleanups.append(lambda: harness.stop_process(self.proc))
         self.lines = []
         self.cond = threading.Condition()
         threading.Thread(target=self._pump, daemon=True).start()
         match = self.wait_log(LISTENING, 30, "the listening line")
         self.address = (match.group(1), int(match.group(2)))
+        if http:
+            match = self.wait_log(HTTP_LISTENING, 10, "the browser door's listening line")
+            self.http = (match.group(1), int(match.group(2)))
+            self.url = "http://%s:%d" % self.http
 
     def _pump(self):
         for line in self.proc.stderr:
@@ -141,6 +151,84 @@ class Client:
 
     def close(self):
         self.sock.close()
+
+
+class Http:
+    """One HTTP/1.1 connection to the browser door, with the session cookie once logged in."""
+
+    def __init__(self, address, timeout=5):
+        self.conn = http.client.HTTPConnection(*address, timeout=timeout)
+        self.cookie = None
+
+    def request(self, method, path, body=None, headers=None):
+        """(status, headers, body as text); a dict body is sent as JSON."""
+        headers = dict(headers or {})
+        if isinstance(body, dict):
+            body = json.dumps(body)
+            headers.setdefault("Content-Type", "application/json")
+        if self.cookie:
+            headers["Cookie"] = self.cookie
+        self.conn.request(method, path, body=body, headers=headers)
+        reply = self.conn.getresponse()
+        text = reply.read().decode()
+        return reply.status, reply.headers, text
+
+    def json(self, method, path, body=None, headers=None):
+        status, _, text = self.request(method, path, body, headers)
+        return status, json.loads(text)
+
+    def login(self, password):
+        status, headers, text = self.request("POST", "/api/login", {"password": password})
+        if status != 200:
+            raise AssertionError("login refused: %d %s" % (status, text))
+        self.cookie = headers["Set-Cookie"].split(";")[0]
+
+    def close(self):
+        self.conn.close()
+
+
+class Browser:
+    """Headless Chromium driven by Selenium: one for a whole test run, with a fresh profile."""
+
+    def __init__(self):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        self.profile = tempfile.TemporaryDirectory(ignore_cleanup_errors=True)
+        options = webdriver.ChromeOptions()
+        for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update",
+                    "--disable-sync", "--user-data-dir=" + self.profile.name):
+            options.add_argument(arg)
+        options.binary_location = "/usr/bin/chromium"
+        self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        harness._cleanups.append(self.close)
+
+    def open(self, url, width=1280, height=800):
+        self.driver.set_window_size(width, height)
+        self.driver.get(url)
+
+    def element(self, element_id):
+        from selenium.webdriver.common.by import By
+        return self.driver.find_element(By.ID, element_id)
+
+    def text(self, element_id):
+        return self.element(element_id).text
+
+    def wait_text(self, element_id, text, timeout=5):
+        """Waits until the element shows text; returns the seconds it took."""
+        start = time.monotonic()
+        harness.wait_until(lambda: self.text(element_id) == text, timeout,
+                           "the page's %s showing %r" % (element_id, text))
+        return time.monotonic() - start
+
+    def screenshot(self, name):
+        path = harness.artifacts_dir() / name
+        self.driver.save_screenshot(str(path))
+        return path
+
+    def close(self):
+        self.driver.quit()
+        self.profile.cleanup()
 
 
 def check_every_command(test, inst, sim):

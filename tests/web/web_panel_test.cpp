@@ -296,17 +296,29 @@ TEST_F(PanelTest, WrongPasswordsAreSlowedDownThroughTheApiToo)
     LogIn();
 }
 
-TEST_F(PanelTest, CheckingTheModuleShowsWhatItDoesByItself)
+TEST_F(PanelTest, WatchingAsksTheModuleOnlyWhileSomeoneLooksAndNobodyElseAsks)
 {
     port.module.Execute("set output 0", clock.now);
-    EXPECT_EQ(panel->CheckModule(), 1000);  // channel
-    EXPECT_EQ(panel->CheckModule(), 1000);  // power
+    EXPECT_EQ(panel->Watch(false), 1000);
+    EXPECT_EQ(port.written, std::vector<std::string>{});
+    EXPECT_EQ(panel->Watch(true), 1000);  // channel
+    clock.now += 400;
+    EXPECT_EQ(panel->Watch(true), 600);  // not yet
+    scpi.Execute("POW?");                // another client asked: the next waits a second more
+    clock.now += 600;
+    EXPECT_EQ(panel->Watch(true), 400);
+    clock.now += 400;
+    panel->Watch(true);  // power
     EXPECT_EQ(published.size(), 0u);
-    EXPECT_EQ(panel->CheckModule(), 1000);  // output
+    clock.now += 1000;
+    panel->Watch(true);  // output
     ASSERT_EQ(published.size(), 1u);
     EXPECT_EQ(Json::parse(published.back())["changes"][0]["what"], "output ON → OFF");
+    EXPECT_EQ(port.written.size(), 4u);
+
     port.module.Execute("mute all", clock.now);
-    EXPECT_EQ(panel->CheckModule(), 5000);  // each check now waits out its tries
+    clock.now += 1000;
+    EXPECT_EQ(panel->Watch(true), 5000);  // each try now waits: asked less often
     EXPECT_EQ(Json::parse(published.back())["condition"], "silent");
 }
 

@@ -42,7 +42,7 @@
     show('wavelength', dbm(state.wavelength_nm));
     show('label', state.label);
     show('power', dbm(state.power_dbm));
-    show('power-range', '(' + dbm(state.power_min_dbm) + ' to ' + dbm(state.power_max_dbm) + ')');
+    show('power-range', '(' + dbm(state.power_min_dbm) + ' to ' + dbm(state.power_max_dbm) + ' dBm)');
     show('output', state.output ? 'ON' : 'OFF');
     show('lock', state.lock === null ? 'none' : 'held by ' + state.lock);
 
@@ -55,7 +55,9 @@
     const doors = $('doors');
     doors.replaceChildren(...state.doors.map((door) => {
       const item = document.createElement('li');
-      const clients = door.clients === 1 ? '1 client' : door.clients + ' clients';
+      // The browser door counts the pages open on it.
+      const what = door.door === 'HTTP' ? ['page open', 'pages open'] : ['client', 'clients'];
+      const clients = door.clients + ' ' + what[door.clients === 1 ? 0 : 1];
       item.textContent = door.door + ' (port ' + door.port + '): ' + clients;
       return item;
     }));
