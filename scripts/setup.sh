@@ -13,6 +13,7 @@ packages=(
   xvfb xdotool imagemagick x11-utils socat
   fonts-crosextra-caladea fonts-dejavu-core fonts-droid-fallback
   python3-pyvisa python3-pyvisa-py
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -1,5 +1,6 @@
 """zorvane-ctl.exe serve under Wine against zorvane-sim on COM40, driven by pyvisa from Linux
-(the prefix and the simulator as the end-to-end tests set them up; no display needed).
+and its page opened by Chromium on Linux (the prefix and the simulator as the end-to-end
+tests set them up; no display needed).
 Usage: serve_wine_test.py --ctl PATH-TO-zorvane-ctl.exe --sim PATH-TO-zorvane-sim"""
 import unittest
 
@@ -37,6 +38,33 @@ class ServeUnderWine(unittest.TestCase):
         self.assertEqual(other.ask("CHAN?"), "45")
         self.assertEqual(server.interrupt(), 0)
         self.assertTrue(other.closed())
+
+    def test_browser_door(self):
+        env = dict(support.os.environ, ZORVANE_WEB_PASSWORD="wine")
+        server = support.Server([harness.WINE64, CTL, "-p", "COM%d" % PORT], http="127.0.0.1:0",
+                                env=env)
+        browser = support.Browser()
+        browser.open(server.url)
+        state = support.Http(server.http).json("GET", "/api/state")[1]
+        browser.wait_text("channel", str(state["channel"]), timeout=10)
+        self.assertEqual(browser.text("condition"), "Module answering")
+        server.connect().send("CHAN 7\n")
+        browser.wait_text("channel", "7")
+        self.assertEqual(browser.text("label"), "C16")
+        browser.screenshot("web-wine.png")
+
+        # A session key from the system's random source, and a change through it.
+        mark = self.sim.mark()
+        client = support.Http(server.http)
+        client.login("wine")
+        self.assertRegex(client.cookie, "^zorvane_session=[0-9a-f]{64}$")
+        self.assertEqual(client.json("POST", "/api/output", {"on": False})[0], 200)
+        browser.wait_text("output", "OFF")
+        self.assertEqual([e.data[:14] for e in self.sim.frames("RX", mark)
+                          if e.data.startswith("00 01")], ["00 01 03 00 00"])
+        self.assertEqual(server.interrupt(), 0)
+        self.sim.command("set channel 1")  # as the other test expects to find it
+        self.sim.command("set output 1")
 
 
 if __name__ == "__main__":
