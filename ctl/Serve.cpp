@@ -17,13 +17,13 @@ int RunServe(const Options& options, const std::string& path, const std::string&
     Endpoint at;
     AllowList allow;
     std::string error;
-    if (!ParseEndpoint(options.listen, at, error) || !allow.Parse(options.allow, error))
+    if (!ParseEndpoint(options.serve.listen, at, error) || !allow.Parse(options.serve.allow, error))
         return fail(error);
 
-    ServeLog log(err, options.trace);
+    ServeLog log(err, options.serve.trace);
     TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
-    Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
-                          options.timeoutMs, err);
+    Instrument instrument(options.serve.trace ? static_cast<Port&>(traced) : port, clock, path,
+                          portName, options.timeoutMs, err);
     const int started = instrument.Start(error);
     if (started != EXIT_OK) {
         fail(portName + ": " + error);
@@ -32,10 +32,11 @@ int RunServe(const Options& options, const std::string& path, const std::string&
     std::unique_ptr<Sockets> sockets = MakeSystemSockets(error);
     if (!sockets)
         return fail(error);
-    Server server(*sockets, clock, instrument, log, allow, static_cast<size_t>(options.maxClients));
+    Server server(*sockets, clock, instrument, log, allow,
+                  static_cast<size_t>(options.serve.maxClients));
     Endpoint bound;
     if (!server.Listen(at, bound, error))
-        return fail("cannot listen on " + options.listen + ": " + error);
+        return fail("cannot listen on " + options.serve.listen + ": " + error);
     log.Event("listening on " + FormatEndpoint(bound) + " for SCPI clients of " + portName);
     server.Run();
     port.Close();
