@@ -79,9 +79,8 @@ public:
             clock.CatchStop();
         if (options.command == Command::Serve) {
             // Serve catches Ctrl-C in its own event loop.
-            const ServeOptions serve = {options.listen, options.allow, options.maxClients,
-                                        options.trace, options.timeoutMs};
-            return RunServe(serve, PortPath(), portName, port, clock, err);
+            return RunServe(options.serve, options.timeoutMs, PortPath(), portName, port, clock,
+                            err);
         }
         int code = Open();
         if (code != EXIT_OK)
@@ -275,21 +274,22 @@ private:
         return code != EXIT_OK ? code : SetValue(CMD_POWER, ClampPower(options.value, "power"));
     }
 
-    int SetOutput() { return SetValue(CMD_OUTPUT, options.value != 0 ? 1 : 0); }
+    int SetOutput() { return SetValue(CMD_OUTPUT, options.on ? 1 : 0); }
 
     // The values of one pass, from and to included when the step lands on them.
     std::vector<uint16_t> SweepValues()
     {
         const DeviceStateRecord& state = exchange.State();
+        const SweepOptions& sweep = options.sweep;
         int64_t from, to, step;
-        if (options.sweepPower) {
-            from = options.hasFrom ? ClampPower(options.from, "--from") : state.powerMin;
-            to = options.hasTo ? ClampPower(options.to, "--to") : state.powerMax;
-            step = options.hasStep ? std::llround(options.step * 100.0) : 100;
+        if (sweep.power) {
+            from = sweep.from ? ClampPower(*sweep.from, "--from") : state.powerMin;
+            to = sweep.to ? ClampPower(*sweep.to, "--to") : state.powerMax;
+            step = sweep.step ? std::llround(*sweep.step * 100.0) : 100;
         } else {
-            from = options.hasFrom ? ClampChannel(options.from, "--from") : 1;
-            to = options.hasTo ? ClampChannel(options.to, "--to") : state.channelCount;
-            step = options.hasStep ? static_cast<int64_t>(options.step) : 1;
+            from = sweep.from ? ClampChannel(*sweep.from, "--from") : 1;
+            to = sweep.to ? ClampChannel(*sweep.to, "--to") : state.channelCount;
+            step = sweep.step ? static_cast<int64_t>(*sweep.step) : 1;
         }
         std::vector<uint16_t> values;
         int64_t direction = to >= from ? 1 : -1;
@@ -300,7 +300,7 @@ private:
 
     int Sweep()
     {
-        const uint8_t code = options.sweepPower ? CMD_POWER : CMD_CHANNEL;
+        const uint8_t code = options.sweep.power ? CMD_POWER : CMD_CHANNEL;
         int status = Read(STAGE_CHANNEL);
         if (status == EXIT_OK)
             status = CheckRange(code);
@@ -308,13 +308,13 @@ private:
             return status;
         std::vector<uint16_t> values = SweepValues();
         long step = 0;
-        for (long pass = 1; options.repeat == 0 || pass <= options.repeat; ++pass) {
+        for (long pass = 1; options.sweep.repeat == 0 || pass <= options.sweep.repeat; ++pass) {
             for (uint16_t value : values) {
                 // Ctrl-C ends the sweep between steps, never inside one.
                 if (clock.StopRequested())
                     return EXIT_OK;
-                if (step > 0 && options.dwellMs > 0) {
-                    clock.Pause(options.dwellMs);
+                if (step > 0 && options.sweep.dwellMs > 0) {
+                    clock.Pause(options.sweep.dwellMs);
                     if (clock.StopRequested())
                         return EXIT_OK;
                 }
@@ -431,14 +431,12 @@ int RunTool(const std::vector<std::string>& args, Port& port, Clock& clock, std:
             std::ostream& err)
 {
     Options options;
-    std::string error;
-    if (!ParseArgs(args, options, error)) {
-        err << "zorvane-ctl: " << error << " (see zorvane-ctl --help)\n";
+    std::string text;
+    switch (ParseArgs(args, options, text)) {
+    case Parsed::UsageError:
+        err << "zorvane-ctl: " << text << " (see zorvane-ctl --help)\n";
         return EXIT_USAGE;
+    case Parsed::Help: out << text; return EXIT_OK;
+    default: return Tool(options, port, clock, out, err).Run();
     }
-    if (options.help) {
-        out << HelpText(options.command);
-        return EXIT_OK;
-    }
-    return Tool(options, port, clock, out, err).Run();
 }

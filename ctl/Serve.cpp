@@ -40,8 +40,8 @@ private:
 
 }  // namespace
 
-int RunServe(const ServeOptions& options, const std::string& path, const std::string& portName,
-             Port& port, Clock& clock, std::ostream& err)
+int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& path,
+             const std::string& portName, Port& port, Clock& clock, std::ostream& err)
 {
     auto fail = [&err](const std::string& message) {
         err << "zorvane-ctl: " << message << "\n";
@@ -58,7 +58,7 @@ int RunServe(const ServeOptions& options, const std::string& path, const std::st
     ServeLog log(err, options.trace, clock);
     TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
     Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
-                          options.timeoutMs, [&log](const std::string& text) { log.Event(text); });
+                          timeoutMs, [&log](const std::string& text) { log.Event(text); });
     const int started = instrument.Start(error);
     if (started != EXIT_OK) {
         fail(portName + ": " + error);
