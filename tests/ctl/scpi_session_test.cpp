@@ -20,7 +20,7 @@ protected:
     void SetUp() override
     {
         std::string error;
-        ASSERT_EQ(instrument.Start(error), 0) << error;
+        ASSERT_EQ(instrument.Start(error), ModuleResult::Ok) << error;
         port.written.clear();
     }
 
@@ -321,7 +321,7 @@ TEST_F(ScpiTest, TheLimitsUnreadAtStartAreAskedByTheFirstCommandThatNeedsThem)
     silentPort.module.Execute("mute all", clock.now);
     Instrument late{silentPort, clock, "PORT8", "COM8", 100, log};
     std::string error;
-    ASSERT_EQ(late.Start(error), 0);
+    ASSERT_EQ(late.Start(error), ModuleResult::Ok);
     ScpiSession client{late};
     EXPECT_EQ(client.Execute("CHAN 5;SYST:ERR?"), "-241,\"Hardware missing\"\n");
     EXPECT_EQ(silentPort.Sets(), std::vector<std::string>{});
