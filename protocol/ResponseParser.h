@@ -1,5 +1,6 @@
-// Reassembly of response frames from single received bytes, and their effects on the
-// module's record. Showing them is the window's business.
+// Reassembly of response frames from single received bytes, and what each changes in the
+// module's record. Nothing is shown here: the window, the tool and the server each show the
+// record their own way.
 #pragma once
 #include <cstdint>
 #include "protocol/DeviceFrame.h"

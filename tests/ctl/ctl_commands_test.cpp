@@ -192,6 +192,14 @@ TEST_F(CommandsTest, LabelsOfAnyByteStayValidText)
     EXPECT_NE(run.out.find("\"label\":\"Q\\u00ef+\""), std::string::npos) << run.out;
     run = Ctl({"info"});
     EXPECT_NE(run.out.find("label            Q\\xEF+\n"), std::string::npos) << run.out;
+
+    // 234000 GHz: the label's first digit is a backslash, escaped too, so that no label
+    // reads as an escape it is not.
+    Module("set first-freq 234000");
+    Module("set grid 50");
+    Module("set channel 1");
+    run = Ctl({"info"});
+    EXPECT_NE(run.out.find("label            C\\x5C0\n"), std::string::npos) << run.out;
 }
 
 }  // namespace
