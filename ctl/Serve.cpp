@@ -1,5 +1,5 @@
 #include "ctl/Serve.h"
-#include "link/Exchange.h"
+#include "ctl/ExitStatus.h"
 #include "link/Instrument.h"
 #include "net/Server.h"
 #include "ctl/ServeLog.h"
@@ -24,11 +24,8 @@ int RunServe(const Options& options, const std::string& path, const std::string&
     TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
     Instrument instrument(options.serve.trace ? static_cast<Port&>(traced) : port, clock, path,
                           portName, options.timeoutMs, err);
-    const int started = instrument.Start(error);
-    if (started != EXIT_OK) {
-        fail(portName + ": " + error);
-        return started;
-    }
+    if (instrument.Start(error) != ModuleResult::Ok)
+        return fail(portName + ": " + error);
     std::unique_ptr<Sockets> sockets = MakeSystemSockets(error);
     if (!sockets)
         return fail(error);

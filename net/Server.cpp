@@ -1,24 +1,7 @@
 #include "net/Server.h"
 #include <algorithm>
-#include <cstdio>
 #include <vector>
-
-namespace {
-
-// A client's line as the log shows it: bytes that are no printable ASCII as \xNN.
-std::string Printable(const std::string& text)
-{
-    std::string shown;
-    for (unsigned char c : text) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        shown +=
-            c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, static_cast<char>(c)) : escaped;
-    }
-    return shown;
-}
-
-}  // namespace
+#include "protocol/ValueFormat.h"
 
 Server::Server(Sockets& sockets, Clock& clock, Instrument& instrument, ServerLog& log,
                const AllowList& allow, size_t maxClients)
