@@ -1,4 +1,5 @@
 #include "ctl/Serve.h"
+#include "ctl/ExitStatus.h"
 #include "ctl/ServeLog.h"
 #include "link/Instrument.h"
 #include "link/TracePort.h"
@@ -59,11 +60,8 @@ int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& 
     TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
     Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
                           timeoutMs, [&log](const std::string& text) { log.Event(text); });
-    const int started = instrument.Start(error);
-    if (started != EXIT_OK) {
-        fail(portName + ": " + error);
-        return started;
-    }
+    if (instrument.Start(error) != ModuleResult::Ok)
+        return fail(portName + ": " + error);
     Turns turns(loop.Context(), [&instrument] { return instrument.Maintain(); });
     Admission admission(allow, static_cast<size_t>(options.maxClients), log);
     ScpiSessions sessions(instrument);

@@ -179,17 +179,11 @@ class CtlTest(unittest.TestCase):
 
     def test_set_values_are_clamped_as_the_window_clamps_them(self):
         sim = self.start_sim()
+        # The clamps' table is the window's unit test; here the process applies them.
         cases = [
             (["channel", "300"], {"channel": 96, "frequency_ghz": 196050, "wavelength_nm": 1529.16,
                                   "label": "H60"}, "channel 300 taken as 96 (range 1-96)"),
-            (["channel", "0"], {"channel": 1}, "channel 0 taken as 1 (range 1-96)"),
-            (["channel", "-3"], {"channel": 1}, "channel -3 taken as 1 (range 1-96)"),
-            (["channel", "12.9"], {"channel": 12}, "channel 12.9 taken as 12 (range 1-96)"),
             (["channel", "45"], {"channel": 45, "label": "C35"}, None),
-            (["power", "20"], {"power_dbm": 13.0},
-             "power 20 dBm taken as 13.00 dBm (range 7.00-13.00 dBm)"),
-            (["power", "-1"], {"power_dbm": 7.0},
-             "power -1 dBm taken as 7.00 dBm (range 7.00-13.00 dBm)"),
             (["power", "8.2"], {"power_dbm": 8.19},
              "power 8.2 dBm taken as 8.19 dBm (range 7.00-13.00 dBm)"),
             (["power", "10.5"], {"power_dbm": 10.5}, None),
