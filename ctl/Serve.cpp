@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include "ctl/ExitStatus.h"
 #include "ctl/ServeLog.h"
 #include "link/Instrument.h"
 #include "link/TracePort.h"
@@ -98,8 +99,8 @@ int64_t Sooner(int64_t a, int64_t b)
 
 }  // namespace
 
-int RunServe(const ServeOptions& options, const std::string& path, const std::string& portName,
-             Port& port, Clock& clock, std::ostream& err)
+int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& path,
+             const std::string& portName, Port& port, Clock& clock, std::ostream& err)
 {
     auto fail = [&err](const std::string& message) {
         err << "zorvane-ctl: " << message << "\n";
@@ -125,12 +126,9 @@ int RunServe(const ServeOptions& options, const std::string& path, const std::st
     ServeLog log(err, options.trace, clock);
     TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
     Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
-                          options.timeoutMs, [&log](const std::string& text) { log.Event(text); });
-    const int started = instrument.Start(error);
-    if (started != EXIT_OK) {
-        fail(portName + ": " + error);
-        return started;
-    }
+                          timeoutMs, [&log](const std::string& text) { log.Event(text); });
+    if (instrument.Start(error) != ModuleResult::Ok)
+        return fail(portName + ": " + error);
     std::optional<WebPanel> panel;  // while the browser door is open
     std::unique_ptr<HttpDoor> http;
     Turns turns(loop.Context(), [&] {

@@ -4,13 +4,6 @@
 
 namespace {
 
-std::string Dbm(int counts)
-{
-    char text[32];
-    FormatPower(counts, text, sizeof text);
-    return text;
-}
-
 std::string Tuning(const DeviceStateRecord& state)
 {
     char wavelength[32];
@@ -48,7 +41,8 @@ std::vector<std::string> Differences(const DeviceStateRecord& a, const DeviceSta
     if (LimitsDiffer(a, b)) {
         lines.push_back("limits: " + std::to_string(b.channelCount) + " channels from " +
                         std::to_string(b.firstFrequency) + " GHz by " + std::to_string(b.grid) +
-                        " GHz, power " + Dbm(b.powerMin) + " to " + Dbm(b.powerMax) + " dBm");
+                        " GHz, power " + PowerText(b.powerMin) + " to " + PowerText(b.powerMax) +
+                        " dBm");
     }
     // A new grid moves the frequency of the same channel: that is a change of tuning too.
     if (a.channel != b.channel || a.frequency != b.frequency) {
@@ -56,7 +50,7 @@ std::vector<std::string> Differences(const DeviceStateRecord& a, const DeviceSta
                         " (" + Tuning(b) + ")");
     }
     if (a.power != b.power)
-        lines.push_back("power " + Dbm(a.power) + " → " + Dbm(b.power) + " dBm");
+        lines.push_back("power " + PowerText(a.power) + " → " + PowerText(b.power) + " dBm");
     if (a.outputOn != b.outputOn)
         lines.push_back(std::string("output ") + (a.outputOn ? "ON" : "OFF") + " → " +
                         (b.outputOn ? "ON" : "OFF"));

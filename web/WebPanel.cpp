@@ -42,13 +42,6 @@ Json Number(const std::string& shown)
     return end != shown.c_str() && *end == '\0' ? Json(value) : Json();
 }
 
-std::string Dbm(int counts)
-{
-    char text[32];
-    FormatPower(counts, text, sizeof text);
-    return text;
-}
-
 std::string RetryAfter(int64_t ms)
 {
     return std::to_string((ms + 999) / 1000);
@@ -169,11 +162,11 @@ std::string WebPanel::Snapshot()
     json["frequency_ghz"] = state.frequency;
     json["wavelength_nm"] = Number(wavelength);
     json["label"] = std::string(state.ituLabel, strnlen(state.ituLabel, sizeof state.ituLabel));
-    json["power_dbm"] = Number(Dbm(state.power));
+    json["power_dbm"] = Number(PowerText(state.power));
     json["output"] = state.outputOn != 0;
     json["channels"] = state.channelCount;
-    json["power_min_dbm"] = Number(Dbm(state.powerMin));
-    json["power_max_dbm"] = Number(Dbm(state.powerMax));
+    json["power_min_dbm"] = Number(PowerText(state.powerMin));
+    json["power_max_dbm"] = Number(PowerText(state.powerMax));
     json["first_frequency_ghz"] = state.firstFrequency;
     json["grid_ghz"] = state.grid;
     Json list = Json::array();
@@ -318,7 +311,7 @@ HttpReply WebPanel::Refused(const std::string& error, Setting setting, double va
                           state.channelCount);
         else
             std::snprintf(message, sizeof message, "power %.2f dBm is outside %s to %s dBm", value,
-                          Dbm(state.powerMin).c_str(), Dbm(state.powerMax).c_str());
+                          PowerText(state.powerMin).c_str(), PowerText(state.powerMax).c_str());
         return Error(422, message);
     case SCPI_HARDWARE_MISSING:
         return Error(503, std::string("the module does not answer (") +

@@ -2,6 +2,7 @@
 // real loopback clients and the loop run by the test. Turns, back-pressure, the limits,
 // admission, Ctrl-C, and the log's time stamps.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
@@ -82,7 +83,7 @@ private:
         }
         void LineTooLong() override { all.executed.push_back({name, "(too long)"}); }
         uint8_t StatusByte() override { return 0; }
-        void Clear() override {}
+        void Clear() override { all.executed.push_back({name, "(clear)"}); }
 
     private:
         FakeSessions& all;
@@ -398,6 +399,28 @@ TEST_F(DoorTest, TheUpkeepRunsOnItsTimerAndAfterEveryTurn)
     EXPECT_EQ(client->Line(), "a?");
     EXPECT_EQ(client->Line(), "b?");
     EXPECT_EQ(upkeeps, 5);
+}
+
+TEST(ServeConversation, ADeviceClearDropsTheLinesWaitingAndTheOneInProgress)
+{
+    RecordingLog log;
+    FakeSessions sessions;
+    const ClientInfo who = {"vxi-11", "client 4", {0x7F000001, 1024}};
+    Conversation talk(who, sessions.Open(who), log);
+    EXPECT_EQ(talk.Feed("one?\ntwo?\nthr", 13), 2u);
+    EXPECT_EQ(talk.ExecuteNext(), "one?\n");
+    talk.Clear();
+    EXPECT_EQ(talk.Waiting(), 0u);
+    EXPECT_EQ(talk.Held(), 0u);
+    EXPECT_EQ(talk.Feed("ee?\nfour?\n", 10), 2u);
+    EXPECT_EQ(talk.ExecuteNext(), "ee?\n");  // a line of its own, not the end of "thr"
+    EXPECT_EQ(talk.ExecuteNext(), "four?\n");
+    ASSERT_EQ(sessions.executed.size(), 4u);
+    EXPECT_EQ(sessions.executed[1].line, "(clear)");
+    EXPECT_EQ(sessions.executed[2].line, "ee?");
+    EXPECT_EQ(log.traces,
+              (std::vector<std::string>{"client 4 < one?", "client 4 > one?", "client 4 < ee?",
+                                        "client 4 > ee?", "client 4 < four?", "client 4 > four?"}));
 }
 
 TEST(ServeLoop, CtrlCClosesEveryConnectionAndEndsTheRun)

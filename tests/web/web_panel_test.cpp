@@ -39,7 +39,7 @@ protected:
     void SetUp() override
     {
         std::string error;
-        ASSERT_EQ(instrument.Start(error), 0) << error;
+        ASSERT_EQ(instrument.Start(error), ModuleResult::Ok) << error;
         Open("pw");
     }
 
