@@ -24,6 +24,7 @@ class XdrReader {
 public:
     XdrReader(const char* data, size_t size) : data(data), left(size) {}
     explicit XdrReader(const std::string& data) : XdrReader(data.data(), data.size()) {}
+    explicit XdrReader(std::string&&) = delete;  // it reads the bytes where they lie
 
     bool U32(uint32_t& value);
     bool I32(int32_t& value);
