@@ -78,8 +78,10 @@ public:
         if (options.command == Command::Sweep || options.command == Command::Monitor)
             clock.CatchStop();
         if (options.command == Command::Serve) {
-            clock.CatchStop();
-            return RunServe(options, PortPath(), portName, port, clock, err);
+            // Serve catches Ctrl-C in its own event loop.
+            const ServeOptions serve = {options.listen, options.allow, options.maxClients,
+                                        options.trace, options.timeoutMs};
+            return RunServe(serve, PortPath(), portName, port, clock, err);
         }
         int code = Open();
         if (code != EXIT_OK)

@@ -59,6 +59,7 @@ struct Log : ServerLog {
     std::vector<std::string> events;
     void Event(const std::string& text) override { events.push_back(text); }
     void Trace(const std::string&) override {}
+    bool Tracing() const override { return false; }
 };
 
 struct Results {
