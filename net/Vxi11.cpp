@@ -64,18 +64,19 @@ bool IsInst0(const std::string& name)
 }  // namespace
 
 struct Vxi11Core::Link {
-    uint32_t lid = 0;
-    uint64_t connection = 0;
-    ClientInfo who;
+    uint32_t lid;
+    uint64_t connection;
     std::string label;  // "VXI-11 link 2 (127.0.0.1)"
-    std::unique_ptr<LineSession> session;
+    Conversation talk;
     std::string message;  // written, its END not yet come
     bool messageTooLong = false;
-    LineSplitter lines{VXI11_MAX_MESSAGE};
-    size_t linesWaiting = 0;
     bool inLine = false;  // its turns asked for and not over
     std::deque<std::string> replies;
     size_t replyBytes = 0;
+
+    Link(uint32_t lid, uint64_t connection, std::string label, Conversation talk)
+        : lid(lid), connection(connection), label(std::move(label)), talk(std::move(talk))
+    {}
 };
 
 struct Vxi11Core::Call {
@@ -249,7 +250,7 @@ Vxi11Core::Outcome Vxi11Core::Run(Call& call, XdrWriter& out)
     case DEVICE_READ: return Read(call, *link, p, out);
     case DEVICE_READSTB:
         out.U32(VXI11_OK);
-        out.U32(link->session->StatusByte() | (link->replies.empty() ? 0 : STB_MAV));
+        out.U32(link->talk.Session().StatusByte() | (link->replies.empty() ? 0 : STB_MAV));
         return Outcome::Done;
     case DEVICE_CLEAR: ClearLink(*link); return done(VXI11_OK);
     default: return done(VXI11_OK);  // remote, local: nothing to switch
@@ -293,15 +294,13 @@ Vxi11Core::Outcome Vxi11Core::CreateLink(Call& call, const Params& p, XdrWriter&
         Error(out, CREATE_LINK, VXI11_OUT_OF_RESOURCES);
         return Outcome::Done;
     }
-    auto link = std::make_unique<Link>();
-    link->lid = nextLid++;
-    link->connection = call.connection;
-    link->label =
-        "VXI-11 link " + std::to_string(link->lid) + " (" + FormatIpv4(call.peer.address) + ")";
-    link->session = services.sessions.Open(who);
-    link->who = std::move(who);
-    services.log.Event(link->who.name + " from " + FormatEndpoint(call.peer) + " is " +
-                       link->label + " to " + p.data);
+    const uint32_t lid = nextLid++;
+    auto link = std::make_unique<Link>(
+        lid, call.connection,
+        "VXI-11 link " + std::to_string(lid) + " (" + FormatIpv4(call.peer.address) + ")",
+        Conversation(who, services.sessions.Open(who), services.log));
+    services.log.Event(who.name + " from " + FormatEndpoint(call.peer) + " is " + link->label +
+                       " to " + p.data);
     if (lock) {
         lockHolder = link->lid;
         services.log.Event(link->label + " took the lock");
@@ -318,12 +317,12 @@ Vxi11Core::Outcome Vxi11Core::Write(Call& call, Link& link, const Params& p, Xdr
 {
     const bool end = (p.flags & FLAG_END) != 0;
     // A message is taken once the one before it has been executed.
-    if (end && link.linesWaiting > 0)
+    if (end && link.talk.Waiting() > 0)
         return WaitForIo(call, p.ioTimeout, Outcome::WaitRoom, out);
     if (!link.messageTooLong) {
         link.message += p.data;
         // Two bytes more than the limit may be the message's CR LF.
-        if (link.message.size() > VXI11_MAX_MESSAGE + 2) {
+        if (link.message.size() > MAX_LINE + 2) {
             link.messageTooLong = true;
             std::string().swap(link.message);
         }
@@ -346,14 +345,15 @@ void Vxi11Core::EndMessage(Link& link)
     size_t text = message.size() > 0 ? message.size() - 1 : 0;
     if (text > 0 && message[text - 1] == '\r')
         --text;
-    if (tooLong || text > VXI11_MAX_MESSAGE) {
-        services.log.Trace(link.label + " < a message of more than " +
-                           std::to_string(VXI11_MAX_MESSAGE) + " bytes, dropped");
-        link.session->LineTooLong();
+    if (tooLong || text > MAX_LINE) {
+        if (services.log.Tracing())
+            services.log.Trace(link.talk.Who().name + " < a message of more than " +
+                               std::to_string(MAX_LINE) + " bytes, dropped");
+        link.talk.Session().LineTooLong();
         return;
     }
-    link.linesWaiting += link.lines.Feed(message.data(), message.size());
-    if (link.linesWaiting > 0 && !link.inLine) {
+    link.talk.Feed(message.data(), message.size());
+    if (link.talk.Waiting() > 0 && !link.inLine) {
         link.inLine = true;
         services.wantTurn(link.lid);
     }
@@ -364,26 +364,21 @@ bool Vxi11Core::TakeTurn(uint32_t lid)
     Link* link = Find(lid);
     if (!link)
         return false;
-    std::string line;
-    bool tooLong = false;  // never: a message is no longer than a line
-    if (!link->lines.Next(line, tooLong)) {
+    if (link->talk.Waiting() == 0) {
         link->inLine = false;  // cleared since it asked
         return false;
     }
-    link->linesWaiting -= 1;
-    services.log.Trace(link->label + " < " + line);
-    const std::string reply = link->session->Execute(line);
+    const std::string reply = link->talk.ExecuteNext();
     if (!reply.empty())
         Respond(*link, reply);
-    if (link->linesWaiting == 0)
+    if (link->talk.Waiting() == 0)
         Retry(Outcome::WaitRoom, lid);
-    link->inLine = link->linesWaiting > 0;
+    link->inLine = link->talk.Waiting() > 0;
     return link->inLine;
 }
 
 void Vxi11Core::Respond(Link& link, const std::string& reply)
 {
-    services.log.Trace(link.label + " > " + reply.substr(0, reply.size() - 1));
     if (link.replyBytes + reply.size() > VXI11_MAX_REPLIES) {
         services.log.Event(link.label + ": its replies are not read (" +
                            std::to_string(link.replyBytes) + " bytes waiting): dropped");
@@ -428,11 +423,9 @@ void Vxi11Core::ClearLink(Link& link)
 {
     std::string().swap(link.message);
     link.messageTooLong = false;
-    link.lines = LineSplitter(VXI11_MAX_MESSAGE);
-    link.linesWaiting = 0;
     link.replies.clear();
     link.replyBytes = 0;
-    link.session->Clear();
+    link.talk.Clear();
     Retry(Outcome::WaitRoom, link.lid);
 }
 
@@ -561,7 +554,7 @@ std::string Vxi11Core::LockedBy(const std::string& client) const
     if (lockHolder == 0)
         return "";
     const Link& link = *links.at(lockHolder);
-    return link.who.name == client ? "" : link.label;
+    return link.talk.Who().name == client ? "" : link.label;
 }
 
 Vxi11Core::Link* Vxi11Core::Find(uint32_t lid)

@@ -12,8 +12,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include "net/Conversation.h"
 #include "net/LineSession.h"
-#include "net/LineSplitter.h"
 #include "net/OncRpc.h"
 #include "net/ServerLog.h"
 

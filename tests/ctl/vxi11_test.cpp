@@ -324,7 +324,7 @@ TEST_F(Vxi11Test, StatusByteShowsAReplyWaitingAndClearEmptiesBothWays)
 TEST_F(Vxi11Test, AMessageLongerThanALineIsDroppedWhole)
 {
     const uint32_t lid = Link();
-    const std::string fits = std::string(VXI11_MAX_MESSAGE - 1, 'x') + "?";
+    const std::string fits = std::string(MAX_LINE - 1, 'x') + "?";
     Write(1, lid, fits + "\r\n");
     TakeTurns();
     EXPECT_EQ(sessions.executed, std::vector<std::string>{fits});
