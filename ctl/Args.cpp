@@ -22,6 +22,7 @@ const char programHelp[] =
     "                   step through channels or powers, one line per confirmed step\n"
     "  monitor          show every frame received, decoded, until Ctrl-C\n"
     "  serve [--listen ADDR:PORT] [--allow ADDR[/BITS],...] [--max-clients N] [--trace]\n"
+    "        [--no-vxi11]\n"
     "                   hold the port and serve the module as a SCPI instrument over TCP\n"
     "\n"
     "Options:\n"
@@ -76,13 +77,16 @@ const char monitorHelp[] =
 
 const char serveHelp[] =
     "Usage: zorvane-ctl -p PORT serve [--listen ADDR:PORT] [--allow ADDR[/BITS],...]\n"
-    "                   [--max-clients N] [--trace]\n"
+    "                   [--max-clients N] [--trace] [--no-vxi11]\n"
     "Reads the module's limits and settings as info does, then serves it as a SCPI\n"
     "instrument: lines of text over TCP (pyvisa: TCPIP::HOST::PORT::SOCKET, with\n"
-    "read_termination '\\n'). --listen ADDR:PORT (default 127.0.0.1:5025) is where it\n"
-    "listens; --allow takes the client addresses or networks let in (default: all);\n"
-    "--max-clients N (1-64, default 8) connections at a time; --trace logs every command\n"
-    "and frame with a time stamp on standard error. Ctrl-C stops it, with status 0.\n";
+    "read_termination '\\n'), and as the VXI-11 instrument inst0 (pyvisa:\n"
+    "TCPIP::HOST::INSTR) found through the portmapper on port 111. --listen ADDR:PORT\n"
+    "(default 127.0.0.1:5025) is where it listens; --allow takes the client addresses or\n"
+    "networks let in (default: all); --max-clients N (1-64, default 8) clients at a time,\n"
+    "connections and VXI-11 links together; --trace logs every command and frame with a\n"
+    "time stamp on standard error; --no-vxi11 serves the raw socket alone. Ctrl-C stops\n"
+    "it, with status 0.\n";
 
 struct CommandName {
     const char* name;
@@ -125,7 +129,7 @@ public:
         app.allow_extras();   // unknown options are named by us
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app.add_option("words", words);
-        for (const char* name : {"-h,--help", "--json", "--trace"})
+        for (const char* name : {"-h,--help", "--json", "--trace", "--no-vxi11"})
             app.add_flag(name)->disable_flag_override();
         for (const char* name :
              {"-p,--port", "--timeout", "--dwell", "--duration", "--repeat", "--listen", "--allow",
@@ -288,6 +292,10 @@ private:
         }
         if (name == "--trace") {
             options.trace = true;
+            return Only(name, Command::Serve);
+        }
+        if (name == "--no-vxi11") {
+            options.vxi11 = false;
             return Only(name, Command::Serve);
         }
         if (value.empty())

@@ -34,6 +34,7 @@ struct Options {
     std::string allow;                      // ADDR[/BITS],... ("" lets every address in)
     long maxClients = 8;
     bool trace = false;
+    bool vxi11 = true;
 };
 
 // Fills options from the arguments after the program name. On a usage error returns

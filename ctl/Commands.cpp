@@ -79,8 +79,8 @@ public:
             clock.CatchStop();
         if (options.command == Command::Serve) {
             // Serve catches Ctrl-C in its own event loop.
-            const ServeOptions serve = {options.listen, options.allow, options.maxClients,
-                                        options.trace, options.timeoutMs};
+            const ServeOptions serve = {options.listen, options.allow,     options.maxClients,
+                                        options.trace,  options.timeoutMs, options.vxi11};
             return RunServe(serve, PortPath(), portName, port, clock, err);
         }
         int code = Open();

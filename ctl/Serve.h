@@ -11,6 +11,7 @@ struct ServeOptions {
     long maxClients = 8;
     bool trace = false;
     int64_t timeoutMs = 200;  // per try of a frame
+    bool vxi11 = true;        // the VXI-11 door beside the raw socket
 };
 
 // Opens the port at path (named portName in messages), reads the module's limits and

@@ -3,6 +3,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <map>
+#include "net/AsioListen.h"
 #include "net/Conversation.h"
 
 namespace asio = boost::asio;
@@ -12,16 +13,6 @@ using boost::system::error_code;
 namespace {
 
 constexpr int SEND_BUFFER = 64 * 1024;  // fixed, so a client that never reads holds little
-
-#ifdef _WIN32
-// No other program may take the port over while we listen.
-using ExclusiveAddress = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
-#endif
-
-Endpoint FromAsio(const tcp::endpoint& endpoint)
-{
-    return {endpoint.address().to_v4().to_uint(), endpoint.port()};
-}
 
 class Connection;
 
@@ -225,31 +216,11 @@ SocketDoor::~SocketDoor()
 
 bool SocketDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    tcp::acceptor& acceptor = impl->acceptor;
-    const tcp::endpoint endpoint(asio::ip::address_v4(at.address), at.port);
     error_code code;
-    acceptor.open(endpoint.protocol(), code);
-#ifdef _WIN32
-    if (!code)
-        acceptor.set_option(ExclusiveAddress(true), code);
-#else
-    if (!code)
-        acceptor.set_option(tcp::acceptor::reuse_address(true), code);  // a restart finds it free
-#endif
-    if (!code)
-        acceptor.bind(endpoint, code);
-    if (!code)
-        acceptor.listen(16, code);
-    tcp::endpoint local;
-    if (!code)
-        local = acceptor.local_endpoint(code);
-    if (code) {
+    if (!OpenListener(impl->acceptor, at, bound, code)) {
         error = code.message();
-        error_code ignored;
-        acceptor.close(ignored);
         return false;
     }
-    bound = FromAsio(local);
     impl->Accept();
     return true;
 }

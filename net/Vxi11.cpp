@@ -102,14 +102,13 @@ struct Vxi11Core::Params {
     std::string data;  // written bytes, or create_link's device name
 };
 
-Vxi11Core::Vxi11Core(Services services, uint16_t abortPort)
-    : services(std::move(services)), abortPort(abortPort)
-{}
+Vxi11Core::Vxi11Core(Services services) : services(std::move(services)) {}
 
 Vxi11Core::~Vxi11Core() = default;
 
-void Vxi11Core::Serve(RpcDispatcher& core, RpcDispatcher& abort)
+void Vxi11Core::Serve(RpcDispatcher& core, RpcDispatcher& abort, uint16_t abortPort)
 {
+    this->abortPort = abortPort;
     core.Add(VXI11_CORE, VXI11_VERSION,
              [this](const RpcContext& context, const RpcCall& call, XdrReader& args,
                     XdrWriter& out) { return Arrive(context, call, args, out); });
@@ -299,8 +298,8 @@ Vxi11Core::Outcome Vxi11Core::CreateLink(Call& call, const Params& p, XdrWriter&
         lid, call.connection,
         "VXI-11 link " + std::to_string(lid) + " (" + FormatIpv4(call.peer.address) + ")",
         Conversation(who, services.sessions.Open(who), services.log));
-    services.log.Event(who.name + " from " + FormatEndpoint(call.peer) + " is " + link->label +
-                       " to " + p.data);
+    services.log.Event(who.name + " connected from " + FormatEndpoint(call.peer) +
+                       " as VXI-11 link " + std::to_string(lid) + " to " + p.data);
     if (lock) {
         lockHolder = link->lid;
         services.log.Event(link->label + " took the lock");
@@ -444,7 +443,8 @@ void Vxi11Core::Destroy(uint32_t lid, const std::string& why)
     AnswerAll(lid, VXI11_INVALID_LINK);
     if (lockHolder == lid)
         Release(*link, why);
-    services.log.Event(link->label + " closed (" + why + ")");
+    services.log.Event(link->talk.Who().name + " closed: VXI-11 link " + std::to_string(lid) + " " +
+                       why);
     services.leave();
 }
 
@@ -457,14 +457,14 @@ void Vxi11Core::Closed(uint64_t connection)
             gone.push_back(lid);
     }
     for (uint32_t lid : gone)
-        Destroy(lid, "its connection closed");
+        Destroy(lid, "gone with its connection");
 }
 
 void Vxi11Core::CloseAll()
 {
     waiting.clear();
     while (!links.empty())
-        Destroy(links.begin()->first, "the server stops");
+        Destroy(links.begin()->first, "ended: the server stops");
 }
 
 void Vxi11Core::Retry(Outcome kind, uint32_t lid)

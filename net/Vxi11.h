@@ -54,11 +54,12 @@ public:
         std::function<void(uint64_t connection, const std::string& reply)> reply;
     };
 
-    Vxi11Core(Services services, uint16_t abortPort);
+    explicit Vxi11Core(Services services);
     ~Vxi11Core();
 
-    // Adds the core channel's program to one dispatcher and the abort channel's to another.
-    void Serve(RpcDispatcher& core, RpcDispatcher& abort);
+    // Adds the core channel's program to one dispatcher and the abort channel's to another;
+    // links are told the abort channel's port.
+    void Serve(RpcDispatcher& core, RpcDispatcher& abort, uint16_t abortPort);
 
     // The connection is gone: the links it made go with their locks and waiting calls.
     void Closed(uint64_t connection);
@@ -107,7 +108,7 @@ private:
     Link* Find(uint32_t lid);
 
     Services services;
-    uint16_t abortPort;
+    uint16_t abortPort = 0;
     std::map<uint32_t, std::unique_ptr<Link>> links;
     std::list<Call> waiting;  // in the order they came
     uint32_t nextLid = 1;

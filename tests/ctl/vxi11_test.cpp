@@ -89,13 +89,12 @@ protected:
                     [this] { --clients; }, [this](uint32_t lid) { turns.push_back(lid); },
                     [this](uint64_t connection, const std::string& reply) {
                         later.emplace_back(connection, reply);
-                    }},
-                   4321};
+                    }}};
     RpcDispatcher channel;
     RpcDispatcher abortChannel;
     uint32_t xid = 100;
 
-    void SetUp() override { core.Serve(channel, abortChannel); }
+    void SetUp() override { core.Serve(channel, abortChannel, 4321); }
 
     static std::string Args(std::initializer_list<uint32_t> words,
                             const std::string* data = nullptr)
@@ -214,7 +213,7 @@ TEST_F(Vxi11Test, LinksToInst0AsClientsWithinTheLimit)
     }
     EXPECT_NE(lids[0], lids[1]);
     EXPECT_EQ(core.Links(), 3u);
-    EXPECT_EQ(log.events[0], "client 1 from 127.0.0.1:40000 is VXI-11 link 1 (127.0.0.1) to inst0");
+    EXPECT_EQ(log.events[0], "client 1 connected from 127.0.0.1:40000 as VXI-11 link 1 to inst0");
 
     // A fourth is one client too many, again and again: nothing is kept for it.
     const std::string inst0 = "inst0";
