@@ -52,6 +52,10 @@ class Vxi11Test(unittest.TestCase):
         self.addCleanup(inst.close)
         return inst
 
+    def own_portmapper(self, server):
+        """Whether port 111 is the server's (not a portmapper the machine runs itself)."""
+        return server.portmapper.startswith("portmapper on ")
+
     def link(self, server):
         link = rpc.Link(server.core)
         self.addCleanup(link.close)
@@ -59,7 +63,8 @@ class Vxi11Test(unittest.TestCase):
 
     def test_pyvisa_drives_every_command_through_the_portmapper(self):
         server = self.serve()
-        self.assertEqual(server.portmapper, "portmapper on 127.0.0.1:111 (tcp, udp)")
+        self.assertIn(server.portmapper, ("portmapper on 127.0.0.1:111 (tcp, udp)",
+                                          "registered with the portmapper on 127.0.0.1:111"))
         inst = self.instrument(server)
         support.check_every_command(self, inst, self.sim)
 
@@ -209,11 +214,12 @@ class Vxi11Test(unittest.TestCase):
         self.assertTrue(server.connect().ask("*IDN?").startswith("Zorvane,"))
         self.assertFalse(any("VXI-11" in line or "portmapper" in line
                              for line in server.lines if line))
-        with self.assertRaises(ConnectionRefusedError):
-            socket.create_connection(("127.0.0.1", 111), timeout=2).close()
+        self.assertNotIn("395183", run("rpcinfo", "-p", "127.0.0.1").stdout)
 
     def test_allow_applies_to_every_door(self):
         server = self.serve("--allow", "127.0.0.2")
+        if not self.own_portmapper(server):
+            self.skipTest("port 111 is the machine's portmapper's")
         refused = rpc.Connection(server.core)
         self.addCleanup(refused.close)
         self.assertTrue(refused.closed())
@@ -233,6 +239,7 @@ class Vxi11Test(unittest.TestCase):
         mark = self.sim.mark()
         rng = random.Random(11)
         core, abort, pmap = server.core, ("127.0.0.1", server.abort_port), ("127.0.0.1", 111)
+        ports = [core, abort, pmap] if self.own_portmapper(server) else [core, abort]
         calls = [rpc.call_message(1, rpc.CORE, 1, rpc.CREATE_LINK,
                                   rpc.words(1, 0, 0) + rpc.opaque(b"inst0")),
                  rpc.call_message(2, rpc.CORE, 1, rpc.WRITE,
@@ -266,13 +273,13 @@ class Vxi11Test(unittest.TestCase):
         udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.addCleanup(udp.close)
         while time.monotonic() < deadline:
-            if rng.random() < 0.3:
+            if rng.random() < 0.3 and pmap in ports:
                 udp.sendto(message(), pmap)
                 datagrams += 1
                 continue
             if len(conns) < 12 or rng.random() < 0.05:
                 try:
-                    conns.append(socket.create_connection(rng.choice([core, abort, pmap]), 2))
+                    conns.append(socket.create_connection(rng.choice(ports), 2))
                 except OSError:
                     pass
             sock = rng.choice(conns)
