@@ -53,6 +53,18 @@ void Error(XdrWriter& out, uint32_t procedure, uint32_t error)
         out.U32(0);
 }
 
+std::string ProcedureName(uint32_t procedure)
+{
+    static const char* const names[] = {
+        "create_link",       "device_write",     "device_read",  "device_readstb", "device_trigger",
+        "device_clear",      "device_remote",    "device_local", "device_lock",    "device_unlock",
+        "device_enable_srq", "procedure 21",     "device_docmd", "destroy_link",   "procedure 24",
+        "create_intr_chan",  "destroy_intr_chan"};
+    if (procedure < CREATE_LINK || procedure > DESTROY_INTR_CHAN)
+        return "procedure " + std::to_string(procedure);
+    return names[procedure - CREATE_LINK];
+}
+
 bool IsInst0(const std::string& name)
 {
     std::string lower = name;
@@ -127,9 +139,11 @@ RpcDispatcher::Status Vxi11Core::Arrive(const RpcContext& context, const RpcCall
     call.xid = rpc.xid;
     call.procedure = rpc.procedure;
     call.args = args.Rest();
+    if (services.log.Tracing())
+        services.log.Trace(Sender(call) + " < " + ProcedureName(call.procedure));
     const Outcome outcome = Run(call, out);
     switch (outcome) {
-    case Outcome::Done: return RpcDispatcher::Status::Done;
+    case Outcome::Done: TraceReply(call, out.Bytes()); return RpcDispatcher::Status::Done;
     case Outcome::Garbage: return RpcDispatcher::Status::GarbageArgs;
     case Outcome::Unknown: return RpcDispatcher::Status::ProcUnavail;
     default:
@@ -481,7 +495,7 @@ void Vxi11Core::Retry(Outcome kind, uint32_t lid)
             ++it;
             continue;
         }
-        services.reply(it->connection, RpcSuccess(it->xid, out.Bytes()));
+        Reply(*it, out.Bytes());
         it = waiting.erase(it);
     }
 }
@@ -502,7 +516,34 @@ void Vxi11Core::Answer(const Call& call, uint32_t error)
 {
     XdrWriter out;
     Error(out, call.procedure, error);
-    services.reply(call.connection, RpcSuccess(call.xid, out.Bytes()));
+    Reply(call, out.Bytes());
+}
+
+void Vxi11Core::Reply(const Call& call, const std::string& results)
+{
+    TraceReply(call, results);
+    services.reply(call.connection, RpcSuccess(call.xid, results));
+}
+
+void Vxi11Core::TraceReply(const Call& call, const std::string& results) const
+{
+    if (!services.log.Tracing())
+        return;
+    XdrReader in(results);
+    uint32_t error = 0;
+    in.U32(error);
+    services.log.Trace(Sender(call) + " > " + ProcedureName(call.procedure) + ", error " +
+                       std::to_string(error));
+}
+
+// Who a call is from, in the trace: its link when it names one.
+std::string Vxi11Core::Sender(const Call& call)
+{
+    XdrReader in(call.args);
+    uint32_t lid = 0;
+    const bool named = call.procedure != CREATE_LINK && call.procedure != CREATE_INTR_CHAN &&
+                       call.procedure != DESTROY_INTR_CHAN && in.U32(lid);
+    return named ? "VXI-11 link " + std::to_string(lid) : FormatEndpoint(call.peer);
 }
 
 int64_t Vxi11Core::NextDeadline() const

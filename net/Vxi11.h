@@ -105,6 +105,10 @@ private:
     // Ends every call waiting on the link with an error.
     void AnswerAll(uint32_t lid, uint32_t error);
     void Answer(const Call& call, uint32_t error);
+    void Reply(const Call& call, const std::string& results);
+    // With --trace: which call is answered, with its error code.
+    void TraceReply(const Call& call, const std::string& results) const;
+    static std::string Sender(const Call& call);
     Link* Find(uint32_t lid);
 
     Services services;

@@ -57,9 +57,10 @@ struct Sessions : SessionFactory {
 
 struct Log : ServerLog {
     std::vector<std::string> events;
+    std::vector<std::string> traces;
     void Event(const std::string& text) override { events.push_back(text); }
-    void Trace(const std::string&) override {}
-    bool Tracing() const override { return false; }
+    void Trace(const std::string& text) override { traces.push_back(text); }
+    bool Tracing() const override { return true; }
 };
 
 struct Results {
@@ -290,6 +291,7 @@ TEST_F(Vxi11Test, AReadWithNothingToComeTimesOutAndOthersGoOn)
     EXPECT_EQ(r.error, VXI11_IO_TIMEOUT);
     EXPECT_EQ(r.data, "");
     EXPECT_EQ(core.NextDeadline(), -1);
+    EXPECT_EQ(log.traces.back(), "VXI-11 link 1 > device_read, error 15");
     // An io_timeout of 0 answers at once.
     EXPECT_EQ(Now(1, READ, Args({a, 100, 0, 0, 0, 0})).error, VXI11_IO_TIMEOUT);
 }
