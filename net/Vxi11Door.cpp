@@ -7,9 +7,10 @@
 #include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <map>
-#include "net/AsioListen.h"
+#include "net/AsioDoor.h"
 #include "net/OncRpc.h"
 #include "net/Portmapper.h"
+#include "net/SocketDoor.h"
 #include "net/Vxi11.h"
 
 namespace asio = boost::asio;
@@ -21,8 +22,7 @@ using std::chrono::steady_clock;
 
 namespace {
 
-constexpr size_t MAX_CONNECTIONS = 32;            // per listener; links count as clients too
-constexpr size_t MAX_UNSENT = size_t{64} * 1024;  // replies not read: the connection is dropped
+constexpr size_t MAX_CONNECTIONS = 32;  // per listener; links count as clients too
 constexpr auto PORTMAPPER_WAIT = std::chrono::seconds(1);
 
 int64_t NowMs()
@@ -73,8 +73,7 @@ private:
     bool reading = false;
     bool waiting = false;  // a call answered later
     bool gone = false;
-    std::string sending;  // under way
-    std::string queued;   // replies made while sending
+    Outbox outbox;  // its replies
 };
 
 // A link's turn at the module.
@@ -200,18 +199,15 @@ void RpcConnection::Send(const std::string& reply)
 {
     if (gone)
         return;
-    queued += MarkRecord(reply);
-    if (sending.empty()) {
-        sending.swap(queued);
+    if (outbox.Add(MarkRecord(reply)))
         Write();
-    }
-    if (sending.size() + queued.size() > MAX_UNSENT)
+    if (outbox.Held() > MAX_UNSENT)
         Drop("dropped: it does not read its replies");
 }
 
 void RpcConnection::Write()
 {
-    socket.async_write_some(asio::buffer(sending),
+    socket.async_write_some(asio::buffer(outbox.Sending()),
                             [self = shared_from_this()](const error_code& error, size_t size) {
                                 self->OnWritten(error, size);
                             });
@@ -225,10 +221,7 @@ void RpcConnection::OnWritten(const error_code& error, size_t size)
         Leave();
         return;
     }
-    sending.erase(0, size);
-    sending += queued;
-    queued.clear();
-    if (!sending.empty())
+    if (outbox.Sent(size))
         Write();
 }
 

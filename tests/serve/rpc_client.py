@@ -3,10 +3,11 @@ codes seen on the wire, the portmapper asked directly, and bytes no real client 
 import random
 import socket
 import struct
-import time
+
+import serve_support
 
 CORE, ABORT, PORTMAPPER = 0x0607AF, 0x0607B0, 100000
-CREATE_LINK, WRITE, READ, READSTB, CLEAR, LOCK, UNLOCK, DESTROY_LINK = 10, 11, 12, 13, 15, 18, 19, 23
+CREATE_LINK, WRITE, READ, LOCK, UNLOCK, DESTROY_LINK = 10, 11, 12, 18, 19, 23
 GETPORT, DUMP = 3, 4
 WAITLOCK, END = 1, 8
 TCP, UDP = 6, 17
@@ -91,18 +92,7 @@ class Connection:
         return results(self.record(timeout), self.xid)
 
     def closed(self, timeout=3.0):
-        """True once the server has closed the connection."""
-        deadline = time.monotonic() + timeout
-        try:
-            while time.monotonic() < deadline:
-                self.sock.settimeout(max(deadline - time.monotonic(), 0.001))
-                if not self.sock.recv(65536):
-                    return True
-        except socket.timeout:
-            return False
-        except ConnectionError:
-            return True
-        return False
+        return serve_support.closed(self.sock, timeout)
 
     def close(self):
         self.sock.close()
@@ -123,15 +113,6 @@ def udp_call(address, program, procedure, args=b"", version=2, timeout=2.0, sour
         return results(reply, xid)
     finally:
         sock.close()
-
-
-def getport(host, program=CORE, version=1, protocol=TCP):
-    """The port the portmapper on host:111 gives for a program, over TCP."""
-    pmap = Connection((host, 111))
-    try:
-        return pmap.call(PORTMAPPER, GETPORT, words(program, version, protocol, 0), version=2).u32()
-    finally:
-        pmap.close()
 
 
 class Link:

@@ -6,8 +6,10 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import unittest
 from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
@@ -108,6 +110,32 @@ class Server:
         return self.proc.wait(timeout)
 
 
+def closed(sock, timeout=3.0):
+    """True once the server has closed the connection (what it sent is passed over)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        sock.settimeout(max(deadline - time.monotonic(), 0.001))
+        try:
+            if not sock.recv(65536):
+                return True
+        except socket.timeout:
+            return False
+        except ConnectionError:
+            return True
+    return False
+
+
+class SimTest(unittest.TestCase):
+    """A test with the simulated module of its own on a link in a folder of its own."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.links = Links(self.tmp.name)
+        self.sim = harness.Sim(self.links, 40)
+        self.addCleanup(self.sim.stop)
+
+
 class Client:
     """A raw TCP client that reads replies line by line."""
 
@@ -142,18 +170,7 @@ class Client:
         return self.line(timeout)
 
     def closed(self, timeout=3.0):
-        """True once the server has closed the connection (what it sent is passed over)."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            self.sock.settimeout(max(deadline - time.monotonic(), 0.001))
-            try:
-                if not self.sock.recv(65536):
-                    return True
-            except socket.timeout:
-                return False
-            except ConnectionError:
-                return True
-        return False
+        return closed(self.sock, timeout)
 
     def close(self):
         self.sock.close()

@@ -4,9 +4,6 @@ Usage: serve_test.py --ctl PATH-TO-zorvane-ctl --sim PATH-TO-zorvane-sim [unitte
 import random
 import re
 import socket
-import sys
-import tempfile
-import threading
 import time
 import unittest
 
@@ -17,14 +14,7 @@ from serve_support import harness
 CTL = None
 
 
-class ServeTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        self.links = support.Links(self.tmp.name)
-        self.sim = harness.Sim(self.links, 40)
-        self.addCleanup(self.sim.stop)
-
+class ServeTest(support.SimTest):
     def serve(self, *options):
         return support.Server([CTL, "-p", str(self.sim.link)], *options)
 

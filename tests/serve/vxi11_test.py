@@ -10,7 +10,6 @@ import re
 import shutil
 import socket
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
@@ -33,14 +32,7 @@ def set_frames(sim, since):
     return [e.data for e in sim.frames("RX", since) if e.data.startswith("00 01")]
 
 
-class Vxi11Test(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        self.links = support.Links(self.tmp.name)
-        self.sim = harness.Sim(self.links, 40)
-        self.addCleanup(self.sim.stop)
-
+class Vxi11Test(support.SimTest):
     def serve(self, *options, command=(), listen="127.0.0.1:0"):
         server = support.Server([*command, CTL, "-p", str(self.sim.link)], *options, listen=listen)
         self.addCleanup(harness.stop_process, server.proc)
@@ -313,7 +305,7 @@ class Vxi11Test(unittest.TestCase):
         self.assertEqual(set_frames(self.sim, mark), [])
 
 
-class DiscoveryTest(unittest.TestCase):
+class DiscoveryTest(support.SimTest):
     """lxi discover in one network namespace finds the server listening in another."""
 
     def setUp(self):
@@ -339,10 +331,7 @@ class DiscoveryTest(unittest.TestCase):
                 ["ip", "-n", self.client_ns, "link", "set", "lo", "up"]):
             done = run(*command)
             self.assertEqual(done.returncode, 0, "%s: %s" % (command, done.stderr))
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        self.sim = harness.Sim(support.Links(self.tmp.name), 40)
-        self.addCleanup(self.sim.stop)
+        super().setUp()
 
     def test_lxi_discover_finds_it_by_broadcast(self):
         server = support.Server(["ip", "netns", "exec", self.server_ns, CTL, "-p",

@@ -1,8 +1,9 @@
-// What the doors' Asio code shares: addresses to and from Asio's, and a listening socket
-// opened the same way for every door. Included only by the doors' .cpp files, which pay
-// for Asio already.
+// What the doors' Asio code shares: addresses from Asio's, a listening socket opened the same
+// way for every door, and what a connection has to send. Included only by the doors' .cpp
+// files, which pay for Asio already.
 #pragma once
 #include <boost/asio/ip/tcp.hpp>
+#include <cstddef>
 #include <string>
 #include "net/Address.h"
 
@@ -45,3 +46,32 @@ inline bool OpenListener(boost::asio::ip::tcp::acceptor& acceptor, const Endpoin
     bound = FromAsio(local);
     return true;
 }
+
+// What a connection sends: one write under way at a time, what comes meanwhile queued behind.
+class Outbox {
+public:
+    // Adds bytes; true when a write is to start (none was under way).
+    bool Add(const std::string& data)
+    {
+        queued += data;
+        if (!sending.empty())
+            return false;
+        sending.swap(queued);
+        return true;
+    }
+    // A write took size bytes; true when another is to start.
+    bool Sent(size_t size)
+    {
+        sending.erase(0, size);
+        sending += queued;
+        queued.clear();
+        return !sending.empty();
+    }
+    const std::string& Sending() const { return sending; }
+    size_t Held() const { return sending.size() + queued.size(); }
+    bool Empty() const { return sending.empty(); }
+
+private:
+    std::string sending;  // under way
+    std::string queued;   // come while sending
+};
