@@ -174,19 +174,23 @@ Parsed ParseArgs(const std::vector<std::string>& args, Options& options, std::st
         "serve", Command::Serve, "hold the port and serve the module as a SCPI instrument over TCP",
         "Reads the module's limits and settings as info does, then serves it as a SCPI\n"
         "instrument: lines of text over TCP (pyvisa: TCPIP::HOST::PORT::SOCKET, with\n"
-        "read_termination '\\n'), and as a page for browsers with the LXI identification at\n"
-        "/lxi/identification, read-only unless a password is given. Ctrl-C stops it, with\n"
-        "status 0.");
+        "read_termination '\\n'), as the VXI-11 instrument inst0 (pyvisa: TCPIP::HOST::INSTR)\n"
+        "found through the portmapper on port 111, and as a page for browsers with the LXI\n"
+        "identification at /lxi/identification, read-only unless a password is given.\n"
+        "Ctrl-C stops it, with status 0.");
     serving->add_option("--listen", serve.listen, "where it listens")
         ->type_name("ADDR:PORT")
         ->capture_default_str();
     serving->add_option("--allow", serve.allow, "the clients let in (default: all)")
         ->type_name("ADDR[/BITS],...");
-    Whole(serving->add_option("--max-clients", serve.maxClients, "connections at a time"), "N", 1,
-          64)
+    Whole(serving->add_option("--max-clients", serve.maxClients,
+                              "clients at a time, connections and VXI-11 links together"),
+          "N", 1, 64)
         ->capture_default_str();
     serving->add_flag("--trace", serve.trace,
                       "log every command and frame with a time stamp on standard error");
+    serving->add_flag_callback(
+        "--no-vxi11", [&serve] { serve.vxi11 = false; }, "serve the raw socket alone, no VXI-11");
     CLI::Option* noHttp = serving->add_flag("--no-http", serve.noHttp, "no page for browsers");
     serving
         ->add_option("--http", serve.http,

@@ -21,6 +21,7 @@ struct ServeOptions {
     std::string allow;                      // ADDR[/BITS],... ("" lets every address in)
     long maxClients = 8;
     bool trace = false;
+    bool vxi11 = true;    // the VXI-11 door beside the raw socket
     std::string http;     // the browser door's ADDR:PORT ("": the --listen address, port 80)
     bool noHttp = false;  // no browser door
     std::string webPasswordFile;  // "": ZORVANE_WEB_PASSWORD, else read-only

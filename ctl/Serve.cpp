@@ -9,6 +9,7 @@
 #include "net/HttpDoor.h"
 #include "net/Loop.h"
 #include "net/SocketDoor.h"
+#include "net/Vxi11Door.h"
 #include "net/Turns.h"
 #include "scpi/ScpiSession.h"
 #include "web/SystemRandom.h"
@@ -16,30 +17,23 @@
 
 namespace {
 
-// The clients of each door, counted as their sessions open and close, for the browser panel.
-struct DoorClients {
-    std::map<std::string, size_t> open;  // by door: "socket"
-    std::function<void()> changed;
-
-    void Count(const std::string& door, int by)
-    {
-        open[door] += by;
-        if (changed)
-            changed();
-    }
-};
+// The clients of each door ("socket", "VXI-11"), counted as their sessions open and close,
+// for the browser panel.
+using DoorClients = std::map<std::string, size_t>;
 
 // A client's SCPI session as the doors see it; the module's answers to its sets are
 // attributed to it by door, name and address.
 class ScpiLines : public LineSession {
 public:
-    ScpiLines(Instrument& instrument, const ClientInfo& who, DoorClients& clients)
-        : session(instrument, who.door + " " + who.name + " (" + FormatEndpoint(who.peer) + ")"),
+    ScpiLines(Instrument& instrument, const ClientInfo& who, std::function<std::string()> lockedBy,
+              DoorClients& clients)
+        : session(instrument, who.door + " " + who.name + " (" + FormatEndpoint(who.peer) + ")",
+                  std::move(lockedBy)),
           door(who.door), clients(clients)
     {
-        clients.Count(door, +1);
+        ++clients[door];
     }
-    ~ScpiLines() override { clients.Count(door, -1); }
+    ~ScpiLines() override { --clients[door]; }
 
     std::string Execute(const std::string& line) override { return session.Execute(line); }
     void LineTooLong() override { session.LineTooLong(); }
@@ -62,8 +56,13 @@ public:
 
     std::unique_ptr<LineSession> Open(const ClientInfo& who) override
     {
-        return std::make_unique<ScpiLines>(instrument, who, clients);
+        return std::make_unique<ScpiLines>(
+            instrument, who,
+            [this, name = who.name] { return locks ? locks->LockedBy(name) : std::string(); },
+            clients);
     }
+
+    const Vxi11Door* locks = nullptr;  // where locks are held, if anywhere
 
 private:
     Instrument& instrument;
@@ -77,13 +76,17 @@ public:
 
     std::vector<DoorFacts> Doors() override
     {
-        std::vector<DoorFacts> doors = {{DoorKind::ScpiSocket, scpiPort, clients.open["socket"]}};
+        std::vector<DoorFacts> doors = {{DoorKind::ScpiSocket, scpiPort, clients["socket"]}};
+        if (locks)  // found through the portmapper
+            doors.push_back({DoorKind::Vxi11, 111, clients["VXI-11"]});
         if (http)
             doors.push_back({DoorKind::Http, httpPort, http->Streams()});
         return doors;
     }
-    std::string LockHolder() override { return ""; }
+    // A browser never holds the lock: any holder holds it against the page.
+    std::string LockHolder() override { return locks ? locks->LockedBy("") : ""; }
 
+    const Vxi11Door* locks = nullptr;
     HttpDoor* http = nullptr;
     uint16_t httpPort = 0;
 
@@ -143,8 +146,15 @@ int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& 
     if (!door.Listen(at, bound, error))
         return fail("cannot listen on " + options.listen + ": " + error);
     log.Event("listening on " + FormatEndpoint(bound) + " for SCPI clients of " + portName);
-
     ServeFacts facts(clients, bound.port);
+    std::unique_ptr<Vxi11Door> vxi11;
+    if (options.vxi11) {
+        vxi11 = std::make_unique<Vxi11Door>(loop.Context(), turns, admission, sessions, log);
+        if (!vxi11->Listen(at.address, error))
+            return fail("cannot listen for VXI-11 on " + FormatIpv4(at.address) + ": " + error);
+        sessions.locks = vxi11.get();
+        facts.locks = vxi11.get();
+    }
     Auth auth(clock, password, SystemRandom);
     if (!options.noHttp) {
         panel.emplace(instrument, clock, facts, auth);
@@ -154,8 +164,6 @@ int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& 
             facts.http = http.get();
             facts.httpPort = httpBound.port;
             panel->OnChange([&http](const std::string& json) { http->Publish(json); });
-            http->OnStreams([&panel] { panel->Refresh(); });
-            clients.changed = [&panel] { panel->Refresh(); };
             log.Event("listening on " + FormatEndpoint(httpBound) + " for browsers, " +
                       (auth.ControlAllowed() ? "control with the password"
                                              : "read-only (no --web-password-file)") +
@@ -169,8 +177,9 @@ int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& 
     }
     loop.Run([&](const std::string& why) {
         log.Event("stopping: " + why);
-        clients.changed = nullptr;
         door.Close();
+        if (vxi11)
+            vxi11->Close();
         if (http)
             http->Close();
         turns.Stop();

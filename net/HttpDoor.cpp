@@ -14,7 +14,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
-#include "net/TcpListen.h"
+#include "net/AsioDoor.h"
 
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
@@ -66,7 +66,6 @@ struct Door {
     std::map<const Connection*, std::shared_ptr<Connection>> connections;
     size_t refusing = 0;  // of the connections, those answered 503
     size_t streams = 0;
-    std::function<void()> onStreams;
 
     Door(asio::io_context& io, Turns& turns, Admission& admission, std::vector<HttpRoute> routes,
          ServerLog& log)
@@ -76,12 +75,6 @@ struct Door {
     void Accept();
     void Admit(tcp::socket socket);
     void Beat();
-    void StreamsChanged(int by)
-    {
-        streams += by;
-        if (onStreams)
-            onStreams();
-    }
 };
 
 // One client: a request read whole within the limits, answered (in its turn for a turn
@@ -278,7 +271,7 @@ private:
         afterWrite = After::Stay;
         Write(head + "\r\nretry: 2000\ndata: " + first.body + "\n\n");
         Discard();
-        door.StreamsChanged(+1);  // its event, if any, waits for the head
+        ++door.streams;
     }
 
     // What a stream's client sends is read and dropped, to see it go.
@@ -343,7 +336,7 @@ private:
         if (refused)
             --door.refusing;
         if (stream)
-            door.StreamsChanged(-1);
+            --door.streams;
         door.connections.erase(this);
     }
 
@@ -439,8 +432,11 @@ HttpDoor::~HttpDoor()
 bool HttpDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
     // A browser opens several connections at once, and a page reloaded opens them again.
-    if (!ListenOn(impl->acceptor, at, tcp::acceptor::max_listen_connections, bound, error))
+    error_code code;
+    if (!OpenListener(impl->acceptor, at, bound, code, tcp::acceptor::max_listen_connections)) {
+        error = code.message();
         return false;
+    }
     impl->Accept();
     impl->Beat();
     return true;
@@ -458,18 +454,12 @@ size_t HttpDoor::Streams() const
     return impl->streams;
 }
 
-void HttpDoor::OnStreams(std::function<void()> changed)
-{
-    impl->onStreams = std::move(changed);
-}
-
 void HttpDoor::Close()
 {
     error_code ignored;
     impl->acceptor.close(ignored);
     impl->retry.cancel();
     impl->heartbeat.cancel();
-    impl->onStreams = nullptr;
     const auto all = impl->connections;
     for (const auto& entry : all)
         entry.second->Shut();

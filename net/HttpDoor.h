@@ -5,7 +5,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,8 +35,6 @@ public:
     // way to a stream is replaced by a later one, so a slow reader holds at most two.
     void Publish(const std::string& event);
     size_t Streams() const;
-    // Called each time a stream opens or closes.
-    void OnStreams(std::function<void()> changed);
     // Closes the listener and every connection.
     void Close();
 

@@ -3,8 +3,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <map>
+#include "net/AsioDoor.h"
 #include "net/Conversation.h"
-#include "net/TcpListen.h"
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -95,18 +95,15 @@ private:
 
     void Send(const std::string& reply)
     {
-        queued += reply;
-        if (sending.empty()) {
-            sending.swap(queued);
+        if (outbox.Add(reply))
             Write();
-        }
-        if (sending.size() + queued.size() > MAX_UNSENT)
+        if (outbox.Held() > MAX_UNSENT)
             Drop("dropped: it does not read its replies");
     }
 
     void Write()
     {
-        socket.async_write_some(asio::buffer(sending),
+        socket.async_write_some(asio::buffer(outbox.Sending()),
                                 [self = shared_from_this()](const error_code& error, size_t size) {
                                     self->OnWritten(error, size);
                                 });
@@ -120,10 +117,7 @@ private:
             Drop("dropped: its connection failed");
             return;
         }
-        sending.erase(0, size);
-        sending += queued;
-        queued.clear();
-        if (!sending.empty())
+        if (outbox.Sent(size))
             Write();
         else
             DropIfDone();
@@ -131,7 +125,7 @@ private:
 
     bool DropIfDone()
     {
-        if (!ended || talk.Waiting() > 0 || !sending.empty())
+        if (!ended || talk.Waiting() > 0 || !outbox.Empty())
             return false;
         Drop("closed");
         return true;
@@ -161,10 +155,9 @@ private:
     Conversation talk;
     std::array<char, 4096> input;
     bool reading = false;
-    bool ended = false;   // sends no more
-    bool gone = false;    // closed and forgotten
-    std::string sending;  // under way
-    std::string queued;   // replies made while sending
+    bool ended = false;  // sends no more
+    bool gone = false;   // closed and forgotten
+    Outbox outbox;       // its replies
 };
 
 void Door::Accept()
@@ -216,8 +209,11 @@ SocketDoor::~SocketDoor()
 
 bool SocketDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    if (!ListenOn(impl->acceptor, at, 16, bound, error))
+    error_code code;
+    if (!OpenListener(impl->acceptor, at, bound, code)) {
+        error = code.message();
         return false;
+    }
     impl->Accept();
     return true;
 }

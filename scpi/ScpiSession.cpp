@@ -60,8 +60,9 @@ bool Matches(const std::vector<Node>& nodes, size_t i, const std::vector<std::st
 
 }  // namespace
 
-ScpiSession::ScpiSession(Instrument& instrument, std::string client)
-    : instrument(instrument), client(std::move(client))
+ScpiSession::ScpiSession(Instrument& instrument, std::string client,
+                         std::function<std::string()> lockedBy)
+    : instrument(instrument), client(std::move(client)), lockedBy(std::move(lockedBy))
 {}
 
 const std::vector<ScpiSession::Command>& ScpiSession::Table()
@@ -144,6 +145,8 @@ std::string ScpiSession::Execute(const std::string& input)
             Fail(SCPI_PARAM_NOT_ALLOWED);
             continue;
         }
+        if (Refused(*command))
+            continue;
         std::string reply;
         (this->*command->handler)(unit, reply);
         if (!reply.empty())
@@ -153,6 +156,20 @@ std::string ScpiSession::Execute(const std::string& input)
     for (const std::string& reply : replies)
         out += (out.empty() ? "" : ";") + reply;
     return out.empty() ? out : out + "\n";
+}
+
+// What would send a set frame, or read the module again, is refused while another client
+// holds the lock.
+bool ScpiSession::Refused(const Command& command)
+{
+    if (command.query || (command.pattern[0] == '*' && command.handler != &ScpiSession::Rst) ||
+        !lockedBy)
+        return false;
+    const std::string holder = lockedBy();
+    if (holder.empty())
+        return false;
+    Fail(SCPI_EXECUTION, "locked by " + holder);
+    return true;
 }
 
 void ScpiSession::LineTooLong()

@@ -16,6 +16,7 @@ using Json = nlohmann::json;
 
 constexpr const char* READ_ONLY =
     "read-only: the server was started without a password for the browser door";
+constexpr int64_t FACTS_MS = 100;  // the server's facts (lock, clients) shown that soon
 constexpr int64_t CHECK_MS = 1000;
 constexpr int64_t SILENT_CHECK_MS = 5000;  // a silent module holds every door for its retries
 
@@ -105,6 +106,7 @@ int64_t WebPanel::Watch(bool viewers)
 {
     if (!viewers)
         return CHECK_MS;
+    Refresh();  // the lock and the doors' clients change without an exchange
     if (clock.NowMs() >= nextCheckMs) {
         static const uint8_t codes[] = {CMD_CHANNEL, CMD_POWER, CMD_OUTPUT};
         instrument.Query(codes[checked]);
@@ -112,7 +114,7 @@ int64_t WebPanel::Watch(bool viewers)
         const bool silent = instrument.Condition() == ModuleCondition::Silent;
         nextCheckMs = clock.NowMs() + (silent ? SILENT_CHECK_MS : CHECK_MS);
     }
-    return nextCheckMs - clock.NowMs();
+    return std::min(FACTS_MS, nextCheckMs - clock.NowMs());
 }
 
 void WebPanel::Changed(const std::string& by)

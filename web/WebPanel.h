@@ -25,12 +25,11 @@ public:
 
     // Where a snapshot goes (the event streams) each time anything it shows has changed.
     void OnChange(std::function<void(const std::string& json)> publish);
-    // Publishes when the server's facts (clients, lock) differ from those last published.
-    void Refresh();
-    // While someone looks (viewers), asks the module one of its values (channel, power,
-    // output in turn) when it has not been asked anything for a second, so that what it does
-    // by itself, its silence and a lost port show; every 5 s while it is silent, as each try
-    // then waits. Returns the ms until it wants to be called again.
+    // While someone looks (viewers): publishes what changed in the server's facts (the lock,
+    // the doors' clients) since the last snapshot, and asks the module one of its values
+    // (channel, power, output in turn) when it has not been asked anything for a second,
+    // so that what it does by itself, its silence and a lost port show; every 5 s while it
+    // is silent, as each try then waits. Returns the ms until it wants to be called again.
     int64_t Watch(bool viewers);
 
     // The state as /api/state gives it, without the caller's access.
@@ -49,6 +48,7 @@ private:
     HttpReply SetOutput(const HttpRequest& request);
 
     void Changed(const std::string& by);
+    void Refresh();
     void Publish();
     std::string Facts();
     std::string Access(const HttpRequest& request);

@@ -4,6 +4,7 @@ and plain HTTP clients on the JSON API, the LXI identification and every limit o
 Usage: web_test.py --ctl PATH-TO-zorvane-ctl --sim PATH-TO-zorvane-sim [unittest options]"""
 import json
 import os
+import re
 import socket
 import subprocess
 import tempfile
@@ -88,8 +89,7 @@ class WebTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        if cls.server.proc.poll() is None:
-            cls.server.interrupt()
+        harness.cleanup()  # the clients first, then the server, the simulators and the browser
         cls.tmp.cleanup()
 
     @classmethod
@@ -127,7 +127,7 @@ class WebTest(unittest.TestCase):
         self.assertEqual(browser.text("power"), "%.2f" % state["power_dbm"])
         self.assertEqual(browser.text("power-range"), "(7.00 to 13.00 dBm)")
         self.assertEqual(browser.text("condition"), "Module answering")
-        harness.wait_until(lambda: browser.element("login").is_displayed(), 5, "the login form")
+        browser.wait("the login form", lambda: browser.element("login").is_displayed())
         self.assertFalse(browser.element("controls").is_displayed())
         self.sim.command("set channel 1")
         self.server.resource().query("CHAN?")  # seen by a query: the module's own change
@@ -167,7 +167,7 @@ class WebTest(unittest.TestCase):
         browser.wait_text("message", "wrong password")
         password.clear()
         password.send_keys(PASSWORD, Keys.ENTER)
-        harness.wait_until(lambda: browser.element("controls").is_displayed(), 5, "the controls")
+        browser.wait("the controls", lambda: browser.element("controls").is_displayed())
         self.assertFalse(browser.element("login").is_displayed())
 
         mark = self.sim.mark()
@@ -202,15 +202,27 @@ class WebTest(unittest.TestCase):
         row = browser.driver.find_elements(By.CSS_SELECTOR, "#changes tr")[0].text
         self.assertRegex(row, r"output OFF → ON HTTP 127\.0\.0\.1")
 
+        # While a VXI-11 link holds the lock, the page's changes are refused with its name.
+        holder = self.server.instrument()
+        holder.lock_excl()
+        browser.wait("the lock", lambda: re.fullmatch(r"held by VXI-11 link \d+ \(127\.0\.0\.1\)",
+                                                        browser.text("lock")), timeout=1)
+        mark = self.sim.mark()
+        browser.element("channel-up").click()
+        browser.wait_text("message", "locked by " + browser.text("lock")[len("held by "):])
+        self.assertEqual(self.sets_since(mark), [])
+        holder.unlock()
+        browser.wait_text("lock", "none", timeout=1)
+
         browser.element("logout").click()
-        harness.wait_until(lambda: browser.element("login").is_displayed(), 5, "the login form")
+        browser.wait("the login form", lambda: browser.element("login").is_displayed())
         self.assertFalse(browser.element("controls").is_displayed())
 
     def test_read_only_without_a_password(self):
         links = support.Links(self.tmp.name + "/ro")
         os.mkdir(links.folder)
         sim = harness.Sim(links, 42)
-        server = support.Server([CTL, "-p", str(sim.link)], http="127.0.0.1:0")
+        server = support.Server([CTL, "-p", str(sim.link)], "--no-vxi11", http="127.0.0.1:0")
         browser.open(server.url)
         browser.wait_text("condition", "Module answering")
         self.assertTrue(browser.element("read-only").is_displayed())
@@ -332,7 +344,6 @@ class WebTest(unittest.TestCase):
         before = vm_rss_kb(self.server.proc.pid)
         flood(60)
         after = vm_rss_kb(self.server.proc.pid)
-        print("VmRSS", before, after)
         self.assertLess(after - before, 2048, "VmRSS %d kB -> %d kB" % (before, after))
         self.assertEqual(self.sets_since(mark), [])
         self.assertIsNone(self.server.proc.poll())

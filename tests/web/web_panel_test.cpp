@@ -258,25 +258,26 @@ TEST_F(PanelTest, TheModulesOwnRefusalsAreTold)
               "the module does not answer (silent)");
 }
 
-TEST_F(PanelTest, ALockRefusesChangesWithItsHoldersName)
+TEST_F(PanelTest, ALockRefusesChangesWithItsHoldersNameAndShowsWithinTheWatch)
 {
     LogIn();
-    panel->Refresh();
+    panel->Watch(true);
     EXPECT_EQ(published.size(), 1u);  // the first facts
-    panel->Refresh();
+    panel->Watch(true);
     EXPECT_EQ(published.size(), 1u);
 
     facts.holder = "VXI-11 link 2 (10.0.0.9)";
-    panel->Refresh();
+    EXPECT_EQ(panel->Watch(true), 100);
     ASSERT_EQ(published.size(), 2u);
     EXPECT_EQ(Json::parse(published.back())["lock"], facts.holder);
+    port.written.clear();
     EXPECT_EQ(Refusal(Call("POST", "/api/output", R"({"on":false})"), 423),
               "locked by VXI-11 link 2 (10.0.0.9)");
     EXPECT_EQ(port.written, std::vector<std::string>{});
 
     facts.holder.clear();
     facts.doors[0].clients = 3;
-    panel->Refresh();
+    panel->Watch(true);
     ASSERT_EQ(published.size(), 3u);
     EXPECT_EQ(Json::parse(published.back())["doors"][0]["clients"], 3);
     EXPECT_EQ(Call("POST", "/api/output", R"({"on":false})").status, 200);
@@ -300,26 +301,36 @@ TEST_F(PanelTest, WatchingAsksTheModuleOnlyWhileSomeoneLooksAndNobodyElseAsks)
 {
     port.module.Execute("set output 0", clock.now);
     EXPECT_EQ(panel->Watch(false), 1000);
-    EXPECT_EQ(port.written, std::vector<std::string>{});
-    EXPECT_EQ(panel->Watch(true), 1000);  // channel
-    clock.now += 400;
-    EXPECT_EQ(panel->Watch(true), 600);  // not yet
-    scpi.Execute("POW?");                // another client asked: the next waits a second more
-    clock.now += 600;
-    EXPECT_EQ(panel->Watch(true), 400);
-    clock.now += 400;
-    panel->Watch(true);  // power
+    EXPECT_EQ(port.written.size(), 0u);
     EXPECT_EQ(published.size(), 0u);
+    EXPECT_EQ(panel->Watch(true), 100);  // the facts published, the channel asked
+    EXPECT_EQ(port.written.size(), 1u);
+    clock.now += 400;
+    panel->Watch(true);
+    scpi.Execute("POW?");  // another client asked: the next check waits a second from then
+    clock.now += 600;
+    panel->Watch(true);
+    EXPECT_EQ(port.written.size(), 2u);
+    clock.now += 400;
+    panel->Watch(true);  // the power
+    EXPECT_EQ(published.size(), 1u);
     clock.now += 1000;
-    panel->Watch(true);  // output
-    ASSERT_EQ(published.size(), 1u);
+    panel->Watch(true);  // the output, changed by the module itself
+    ASSERT_EQ(published.size(), 2u);
     EXPECT_EQ(Json::parse(published.back())["changes"][0]["what"], "output ON → OFF");
     EXPECT_EQ(port.written.size(), 4u);
 
     port.module.Execute("mute all", clock.now);
     clock.now += 1000;
-    EXPECT_EQ(panel->Watch(true), 5000);  // each try now waits: asked less often
+    panel->Watch(true);
     EXPECT_EQ(Json::parse(published.back())["condition"], "silent");
+    const size_t tries = port.written.size();
+    clock.now += 4000;
+    panel->Watch(true);  // each try now waits: asked every 5 s only
+    EXPECT_EQ(port.written.size(), tries);
+    clock.now += 1000;
+    panel->Watch(true);
+    EXPECT_GT(port.written.size(), tries);
 }
 
 TEST_F(PanelTest, IdentificationIsWhatIdnSays)
