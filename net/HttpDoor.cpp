@@ -97,7 +97,7 @@ public:
     bool TakeTurn() override
     {
         if (!gone)
-            Answer(Call(*route));
+            Respond();
         return false;
     }
 
@@ -207,9 +207,15 @@ private:
             return Answer(std::move(reply));
         }
         route = &*found;
-        if (route->kind == HttpRoute::Turn)
+        if (route->turn)
             door.turns.Want(shared_from_this());
-        else if (route->kind == HttpRoute::Stream)
+        else
+            Respond();
+    }
+
+    void Respond()
+    {
+        if (route->stream)
             OpenStream(Call(*route));
         else
             Answer(Call(*route));

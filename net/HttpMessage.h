@@ -34,13 +34,14 @@ struct HttpReply {
     HttpHeaders headers;  // beyond Content-Type: Set-Cookie, Retry-After...
 };
 
-// A path, the methods it takes, and what answers them. A stream route's reply is the first
-// event of a stream that stays open for the events published after it. A turn route is
-// answered in its turn with the other doors' clients (Turns): it uses the module's time.
+// A path, the methods it takes, and what answers them. A turn route is answered in its turn
+// with the other doors' clients (Turns), as what uses the module's time is, and the upkeep
+// follows it. A stream route's reply is the first event of a stream that stays open for the
+// events published after it.
 struct HttpRoute {
-    enum Kind { Plain, Stream, Turn };
     std::string path;
     std::vector<std::string> methods;
     std::function<HttpReply(const HttpRequest&)> handler;
-    Kind kind = Plain;
+    bool turn = false;
+    bool stream = false;
 };

@@ -82,12 +82,13 @@ std::vector<HttpRoute> WebPanel::Routes()
         {"/favicon.svg", {"GET"}, file(PAGE_FAVICON_SVG, "image/svg+xml")},
         {"/lxi/identification", {"GET"}, call(&WebPanel::Identification)},
         {"/api/state", {"GET"}, call(&WebPanel::State)},
-        {"/api/events", {"GET"}, call(&WebPanel::Events), HttpRoute::Stream},
+        // In its turn, so that the upkeep that follows finds a page watching.
+        {"/api/events", {"GET"}, call(&WebPanel::Events), true, true},
         {"/api/login", {"POST"}, call(&WebPanel::LogIn)},
         {"/api/logout", {"POST"}, call(&WebPanel::LogOut)},
-        {"/api/channel", {"POST"}, change(Setting::Channel), HttpRoute::Turn},
-        {"/api/power", {"POST"}, change(Setting::Power), HttpRoute::Turn},
-        {"/api/output", {"POST"}, change(Setting::Output), HttpRoute::Turn},
+        {"/api/channel", {"POST"}, change(Setting::Channel), true},
+        {"/api/power", {"POST"}, change(Setting::Power), true},
+        {"/api/output", {"POST"}, change(Setting::Output), true},
     };
 }
 

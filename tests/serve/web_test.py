@@ -172,13 +172,15 @@ class WebTest(unittest.TestCase):
 
         mark = self.sim.mark()
         channel = browser.element("channel-input")
-        channel.clear()
+        channel.click()
+        channel.send_keys(Keys.CONTROL, "a")
         channel.send_keys("12", Keys.ENTER)
         browser.wait_text("channel", "12")
         browser.element("channel-up").click()
         browser.wait_text("channel", "13")
         power = browser.element("power-input")
-        power.clear()
+        power.click()
+        power.send_keys(Keys.CONTROL, "a")
         power.send_keys("8.5")
         browser.driver.find_element(By.CSS_SELECTOR, "#power-form button[type=submit]").click()
         browser.wait_text("power", "8.50")
@@ -194,7 +196,8 @@ class WebTest(unittest.TestCase):
 
         # Out of range: the module's range is told, nothing is sent, the value stays.
         mark = self.sim.mark()
-        power.clear()
+        power.click()
+        power.send_keys(Keys.CONTROL, "a")
         power.send_keys("20", Keys.ENTER)
         browser.wait_text("message", "power 20.00 dBm is outside 7.00 to 13.00 dBm")
         self.assertEqual(browser.text("power"), "8.50")

@@ -25,8 +25,10 @@
     show('message', message);
   }
 
+  // A field shows the module's value until someone types in it; what is typed stays until
+  // it is sent.
   function fill(input, value) {
-    if (document.activeElement !== input) input.value = value;
+    if (document.activeElement !== input && !input.dataset.typed) input.value = value;
   }
 
   function render(state) {
@@ -119,10 +121,16 @@
       say('Type a number for the ' + what + '.');
       return null;
     }
+    delete input.dataset.typed;
     return Number(value);
   }
 
   function wire() {
+    for (const id of ['channel-input', 'power-input']) {
+      $(id).addEventListener('input', (event) => {
+        event.target.dataset.typed = 'yes';
+      });
+    }
     $('login').addEventListener('submit', async (event) => {
       event.preventDefault();
       const password = $('password');
