@@ -236,8 +236,13 @@ class Browser:
         harness._cleanups.append(self.close)
 
     def open(self, url, width=1280, height=800):
-        self.driver.set_window_size(width, height)
+        self.resize(width, height)
         self.driver.get(url)
+
+    def resize(self, width, height):
+        """The page's viewport exactly width x height CSS pixels, as a phone's when narrow."""
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
 
     def element(self, element_id):
         from selenium.webdriver.common.by import By
