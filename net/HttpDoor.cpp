@@ -24,9 +24,9 @@ using boost::system::error_code;
 namespace {
 
 constexpr size_t MAX_BUFFER = HTTP_MAX_HEADER + HTTP_MAX_BODY + 4096;  // one request and a bit
-constexpr int64_t LINGER_MS = 2000;       // reading what follows a refusal, before closing
-constexpr size_t MAX_LINGER = 64 * 1024;  // and no more than this
-constexpr int64_t ACCEPT_RETRY_MS = 100;  // after a failed accept (out of descriptors)
+constexpr int64_t LINGER_MS = 2000;               // reading what follows a refusal, before closing
+constexpr size_t MAX_LINGER = size_t{64} * 1024;  // and no more than this
+constexpr int64_t ACCEPT_RETRY_MS = 100;          // after a failed accept (out of descriptors)
 
 // On every response: no other page may frame this one or run code in it, and nothing is
 // cached (the values change).
@@ -432,7 +432,11 @@ HttpDoor::HttpDoor(asio::io_context& io, Turns& turns, Admission& admission,
 
 HttpDoor::~HttpDoor()
 {
-    Close();
+    try {
+        Close();
+    } catch (const std::exception&) {
+        // A timer that cannot be cancelled goes with the loop: nothing is left to do.
+    }
 }
 
 bool HttpDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)

@@ -19,7 +19,7 @@ struct CountingRandom {
     {
         ++calls;
         for (size_t i = 0; i < size; ++i)
-            out[i] = static_cast<uint8_t>(calls * 31 + i);
+            out[i] = static_cast<uint8_t>(calls * 31 + static_cast<int>(i));
         return works;
     }
 };
