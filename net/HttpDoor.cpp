@@ -139,6 +139,7 @@ private:
         parser.emplace();
         parser->header_limit(HTTP_MAX_HEADER);
         parser->body_limit(HTTP_MAX_BODY);
+        reading = true;
         Deadline(HTTP_REQUEST_MS);
         http::async_read(socket, buffer, *parser,
                          [self = shared_from_this()](const error_code& error, size_t) {
@@ -155,7 +156,7 @@ private:
             if (error || !self || self->gone)
                 return;
             // A request begun and not finished is worth a line; an idle keep-alive is not.
-            if (self->parser && self->parser->got_some() && !self->parser->is_done())
+            if (self->reading && self->parser->got_some())
                 self->door.log.Event("HTTP client " + self->peer +
                                      " closed: its request took more than 10 s");
             self->Leave();
@@ -164,6 +165,7 @@ private:
 
     void OnRequest(const error_code& error)
     {
+        reading = false;
         timer.cancel();
         if (gone)
             return;
@@ -358,6 +360,7 @@ private:
     std::optional<http::request_parser<http::string_body>> parser;
     HttpRequest request;
     const HttpRoute* route = nullptr;
+    bool reading = false;  // a request, under its deadline
     bool keepAlive = false;
     bool closing = false;
     bool stream = false;

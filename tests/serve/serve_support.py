@@ -23,7 +23,7 @@ LISTENING = re.compile(r"listening on ([\d.]+):(\d+) ")
 VXI11 = re.compile(r"VXI-11 core channel on ([\d.]+):(\d+) \(inst0\), abort channel on [\d.]+:(\d+)")
 PORTMAPPER = re.compile(r"(portmapper on [\d.]+:111 \(.*\)|registered with the portmapper on "
                         r"127\.0\.0\.1:111|no portmapper: .*)$")
-HTTP_LISTENING = re.compile(r"listening on ([\d.]+):(\d+) for browsers")
+HTTP_LISTENING = re.compile(r"listening on ([\d.]+):(\d+) for browsers|no browser door")
 
 
 class Links:
@@ -56,10 +56,12 @@ class Server:
             self.core = (match.group(1), int(match.group(2)))
             self.abort_port = int(match.group(3))
             self.portmapper = self.wait_log(PORTMAPPER, 10, "the portmapper line").group(1)
+        self.http = None  # the browser door's address, when it listens
         if http:
-            match = self.wait_log(HTTP_LISTENING, 10, "the browser door's listening line")
-            self.http = (match.group(1), int(match.group(2)))
-            self.url = "http://%s:%d" % self.http
+            match = self.wait_log(HTTP_LISTENING, 10, "the browser door's line")
+            if match.group(1):
+                self.http = (match.group(1), int(match.group(2)))
+                self.url = "http://%s:%d" % self.http
 
     def _pump(self):
         for line in self.proc.stderr:

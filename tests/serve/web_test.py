@@ -243,6 +243,40 @@ class WebTest(unittest.TestCase):
         self.assertEqual([e.data for e in sim.frames("RX", mark) if e.data.startswith("00 01")], [])
         self.assertEqual(server.interrupt(), 0)
 
+    def test_start_options(self):
+        links = support.Links(self.tmp.name + "/start")
+        os.mkdir(links.folder)
+        sim = harness.Sim(links, 43)
+        command = [CTL, "-p", str(sim.link), "serve", "--no-vxi11"]
+        for options, text in ((["--http", "laser:80"], "--http"),
+                              (["--web-password-file", self.tmp.name + "/absent"], "cannot read")):
+            done = subprocess.run(command + options, capture_output=True, text=True, timeout=10)
+            self.assertEqual(done.returncode, 2, done.stderr)
+            self.assertIn(text, done.stderr)
+
+        # A port that cannot be had: one line, and the other doors serve on.
+        busy = socket.socket()
+        self.addCleanup(busy.close)
+        busy.bind(("127.0.0.1", 0))
+        busy.listen()
+        taken = "127.0.0.1:%d" % busy.getsockname()[1]
+        server = support.Server([CTL, "-p", str(sim.link)], "--no-vxi11", "--allow", "127.0.0.2",
+                                http=taken)
+        self.assertIsNone(server.http)
+        server.wait_log(r"no browser door: cannot listen on %s: .* try --http 127\.0\.0\.1:8080"
+                        % taken.replace(".", r"\."))
+        self.assertEqual(server.connect("127.0.0.2").ask("CHAN?"), "1")
+        server.interrupt()
+
+        # --allow applies to browsers too.
+        server = support.Server([CTL, "-p", str(sim.link)], "--no-vxi11", "--allow", "127.0.0.2",
+                                http="127.0.0.1:0")
+        refused = support.Client(server.http)
+        self.assertTrue(refused.closed())
+        server.wait_log(r"refused 127\.0\.0\.1:\d+: not in --allow")
+        refused.close()
+        self.assertEqual(server.interrupt(), 0)
+
     def test_limits_of_the_door(self):
         url = self.server.http
         client = support.Http(url)
