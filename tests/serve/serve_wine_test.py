@@ -1,10 +1,14 @@
 """zorvane-ctl.exe serve under Wine against zorvane-sim on COM40, driven by pyvisa from Linux
-over VXI-11 and over the raw socket, and its page opened by Chromium on Linux (the prefix and
-the simulator as the end-to-end tests set them up; no display needed). Its portmapper takes
-port 111: run alone.
+over VXI-11 and over the raw socket, and its page opened by Chromium on Linux, a VXI-11 lock
+shown there (the prefix and the simulator as the end-to-end tests set them up; no display
+needed). Its portmapper takes port 111: run alone.
 Usage: serve_wine_test.py --ctl PATH-TO-zorvane-ctl.exe --sim PATH-TO-zorvane-sim"""
+import re
 import unittest
 
+from selenium.webdriver.common.keys import Keys
+
+import rpc_client as rpc
 import serve_support as support
 from serve_support import harness
 
@@ -21,6 +25,9 @@ class ServeUnderWine(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         harness.cleanup()
+
+    def sets_since(self, mark):
+        return [e.data[:14] for e in self.sim.frames("RX", mark) if e.data.startswith("00 01")]
 
     def test_pyvisa_clients_faults_and_ctrl_c(self):
         server = support.Server([harness.WINE64, CTL, "-p", "COM%d" % PORT], "--max-clients", "2")
@@ -73,8 +80,23 @@ class ServeUnderWine(unittest.TestCase):
         self.assertRegex(client.cookie, "^zorvane_session=[0-9a-f]{64}$")
         self.assertEqual(client.json("POST", "/api/output", {"on": False})[0], 200)
         browser.wait_text("output", "OFF")
-        self.assertEqual([e.data[:14] for e in self.sim.frames("RX", mark)
-                          if e.data.startswith("00 01")], ["00 01 03 00 00"])
+        self.assertEqual(self.sets_since(mark), ["00 01 03 00 00"])
+
+        # While a VXI-11 link holds the lock, the page's change is refused with its name.
+        browser.element("password").send_keys("wine", Keys.ENTER)
+        browser.wait("the controls", lambda: browser.element("controls").is_displayed())
+        # A link on the core channel itself, whoever has port 111 on this machine.
+        holder = rpc.Link(server.core)
+        self.assertEqual(holder.lock(), 0)
+        browser.wait("the lock's holder", lambda: re.fullmatch(
+            r"held by VXI-11 link \d+ \(127\.0\.0\.1\)", browser.text("lock")), timeout=2)
+        mark = self.sim.mark()
+        browser.element("channel-up").click()
+        browser.wait_text("message", "locked by " + browser.text("lock")[len("held by "):])
+        self.assertEqual(self.sets_since(mark), [])
+        self.assertEqual(holder.unlock(), 0)
+        browser.wait_text("lock", "none", timeout=2)
+        holder.close()
         self.assertEqual(server.interrupt(), 0)
         self.sim.command("set channel 1")  # as the other test expects to find it
         self.sim.command("set output 1")
