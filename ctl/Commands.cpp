@@ -76,8 +76,9 @@ public:
         if (options.command == Command::Sweep || options.command == Command::Monitor)
             clock.CatchStop();
         if (options.command == Command::Serve) {
-            clock.CatchStop();
-            return RunServe(options, PortPath(), portName, port, clock, err);
+            // Serve catches Ctrl-C in its own event loop.
+            return RunServe(options.serve, options.timeoutMs, PortPath(), portName, port, clock,
+                            err);
         }
         int code = Open();
         if (code != EXIT_OK)

@@ -1,13 +1,48 @@
 #include "ctl/Serve.h"
 #include "ctl/ExitStatus.h"
-#include "link/Instrument.h"
-#include "net/Server.h"
 #include "ctl/ServeLog.h"
+#include "link/Instrument.h"
 #include "link/TracePort.h"
-#include "net/Sockets.h"
+#include "net/Loop.h"
+#include "net/SocketDoor.h"
+#include "net/Turns.h"
+#include "scpi/ScpiSession.h"
 
-int RunServe(const Options& options, const std::string& path, const std::string& portName,
-             Port& port, Clock& clock, std::ostream& err)
+namespace {
+
+// A client's SCPI session as the doors see it.
+class ScpiLines : public LineSession {
+public:
+    explicit ScpiLines(Instrument& instrument) : session(instrument) {}
+
+    std::string Execute(const std::string& line) override { return session.Execute(line); }
+    void LineTooLong() override { session.LineTooLong(); }
+    uint8_t StatusByte() override { return session.StatusByte(); }
+    // A session keeps no input or output between lines, and a device clear leaves the
+    // status registers and the error queue as they are.
+    void Clear() override {}
+
+private:
+    ScpiSession session;
+};
+
+class ScpiSessions : public SessionFactory {
+public:
+    explicit ScpiSessions(Instrument& instrument) : instrument(instrument) {}
+
+    std::unique_ptr<LineSession> Open(const ClientInfo&) override
+    {
+        return std::make_unique<ScpiLines>(instrument);
+    }
+
+private:
+    Instrument& instrument;
+};
+
+}  // namespace
+
+int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& path,
+             const std::string& portName, Port& port, Clock& clock, std::ostream& err)
 {
     auto fail = [&err](const std::string& message) {
         err << "zorvane-ctl: " << message << "\n";
@@ -17,25 +52,29 @@ int RunServe(const Options& options, const std::string& path, const std::string&
     Endpoint at;
     AllowList allow;
     std::string error;
-    if (!ParseEndpoint(options.serve.listen, at, error) || !allow.Parse(options.serve.allow, error))
+    if (!ParseEndpoint(options.listen, at, error) || !allow.Parse(options.allow, error))
         return fail(error);
 
-    ServeLog log(err, options.serve.trace);
+    Loop loop;  // Ctrl-C from here on ends the serving, also before it begins
+    ServeLog log(err, options.trace, clock);
     TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
-    Instrument instrument(options.serve.trace ? static_cast<Port&>(traced) : port, clock, path,
-                          portName, options.timeoutMs, err);
+    Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
+                          timeoutMs, [&log](const std::string& text) { log.Event(text); });
     if (instrument.Start(error) != ModuleResult::Ok)
         return fail(portName + ": " + error);
-    std::unique_ptr<Sockets> sockets = MakeSystemSockets(error);
-    if (!sockets)
-        return fail(error);
-    Server server(*sockets, clock, instrument, log, allow,
-                  static_cast<size_t>(options.serve.maxClients));
+    Turns turns(loop.Context(), [&instrument] { return instrument.Maintain(); });
+    Admission admission(allow, static_cast<size_t>(options.maxClients), log);
+    ScpiSessions sessions(instrument);
+    SocketDoor door(loop.Context(), turns, admission, sessions, log);
     Endpoint bound;
-    if (!server.Listen(at, bound, error))
-        return fail("cannot listen on " + options.serve.listen + ": " + error);
+    if (!door.Listen(at, bound, error))
+        return fail("cannot listen on " + options.listen + ": " + error);
     log.Event("listening on " + FormatEndpoint(bound) + " for SCPI clients of " + portName);
-    server.Run();
+    loop.Run([&](const std::string& why) {
+        log.Event("stopping: " + why);
+        door.Close();
+        turns.Stop();
+    });
     port.Close();
     log.Event("stopped");
     return EXIT_OK;

@@ -1,15 +1,12 @@
 #include "ctl/ServeLog.h"
-#include <chrono>
 #include <cstdio>
 #include "ctl/Report.h"
 
 namespace {
 
 // "2026-12-07T11:42:01.123456Z": microseconds, so a trace shows where the time goes.
-std::string MicroTime()
+std::string MicroTime(int64_t us)
 {
-    using namespace std::chrono;
-    const int64_t us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
     std::string text = IsoTime(us / 1000);
     char micro[8];
     std::snprintf(micro, sizeof micro, "%03d", static_cast<int>(us % 1000));
@@ -20,6 +17,6 @@ std::string MicroTime()
 
 void ServeLog::Event(const std::string& text)
 {
-    out << "zorvane-ctl: " << MicroTime() << " " << text << "\n";
+    out << "zorvane-ctl: " << MicroTime(clock.WallUs()) << " " << text << "\n";
     out.flush();
 }

@@ -1,13 +1,14 @@
-// The server's log on standard error: one time-stamped line per event, and with --trace the
-// commands, replies and frames too.
+// The server's log on standard error: one line per event, stamped in microseconds by the
+// clock, and with --trace the commands, replies and frames too.
 #pragma once
 #include <ostream>
 #include <string>
+#include "link/Port.h"
 #include "net/ServerLog.h"
 
 class ServeLog : public ServerLog {
 public:
-    ServeLog(std::ostream& out, bool trace) : out(out), trace(trace) {}
+    ServeLog(std::ostream& out, bool trace, Clock& clock) : out(out), trace(trace), clock(clock) {}
 
     void Event(const std::string& text) override;
     void Trace(const std::string& text) override
@@ -15,9 +16,10 @@ public:
         if (trace)
             Event(text);
     }
-    bool Tracing() const { return trace; }
+    bool Tracing() const override { return trace; }
 
 private:
     std::ostream& out;
     bool trace;
+    Clock& clock;
 };

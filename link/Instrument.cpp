@@ -9,9 +9,9 @@ constexpr int64_t REOPEN_MS = 1000;
 }  // namespace
 
 Instrument::Instrument(Port& port, Clock& clock, std::string path, std::string portName,
-                       int64_t timeoutMs, std::ostream& log)
-    : port(port), clock(clock), path(std::move(path)), portName(std::move(portName)), log(log),
-      exchange(port, clock, timeoutMs)
+                       int64_t timeoutMs, EventLog log)
+    : port(port), clock(clock), path(std::move(path)), portName(std::move(portName)),
+      log(std::move(log)), exchange(port, clock, timeoutMs)
 {}
 
 ModuleResult Instrument::Start(std::string& error)
@@ -36,7 +36,7 @@ int64_t Instrument::Maintain()
         return REOPEN_MS;
     }
     open = true;
-    log << "zorvane-ctl: " << portName << ": port back, reading the limits again\n";
+    log(portName + ": port back, reading the limits again");
     Reload();
     return open ? -1 : REOPEN_MS;
 }
@@ -82,7 +82,7 @@ ModuleResult Instrument::Outcome(LinkResult result, const std::string& error)
         return ModuleResult::Missing;  // nothing went on the line: the port is not at fault
     if (result == LinkResult::Silent) {
         if (!silent)
-            log << "zorvane-ctl: " << portName << ": module silent: " << error << "\n";
+            log(portName + ": module silent: " + error);
         silent = true;
         return ModuleResult::Missing;
     }
@@ -91,6 +91,7 @@ ModuleResult Instrument::Outcome(LinkResult result, const std::string& error)
     open = false;
     limitsKnown = false;
     nextOpenMs = clock.NowMs() + REOPEN_MS;
-    log << "zorvane-ctl: " << portName << ": port gone (" << error << "), reopening every second\n";
+    // The port's own words say what happened ("the port has gone (unplugged?)").
+    log(portName + ": " + error + "; reopening every second");
     return ModuleResult::Missing;
 }

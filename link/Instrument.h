@@ -2,7 +2,7 @@
 // settings last read, and the port's recovery when it vanishes.
 #pragma once
 #include <cstdint>
-#include <ostream>
+#include <functional>
 #include <string>
 #include "link/Exchange.h"
 #include "link/Port.h"
@@ -12,9 +12,12 @@ enum class ModuleResult { Ok, Missing };  // Missing: silent after 3 tries, or p
 
 class Instrument {
 public:
-    // log: one line per event worth an operator's eye (port gone, port back, module silent).
+    // One line, without its LF, per event worth an operator's eye (port gone, port back,
+    // module silent); the caller stamps and writes it.
+    using EventLog = std::function<void(const std::string& text)>;
+
     Instrument(Port& port, Clock& clock, std::string path, std::string portName, int64_t timeoutMs,
-               std::ostream& log);
+               EventLog log);
 
     // Opens the port and reads the limits and settings as info does. Missing with a
     // reason when the port cannot be opened; a silent module is logged and not fatal.
@@ -44,7 +47,7 @@ private:
     Clock& clock;
     std::string path;
     std::string portName;
-    std::ostream& log;
+    EventLog log;
     Exchange exchange;
     bool open = false;
     bool limitsKnown = false;

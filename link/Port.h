@@ -32,7 +32,8 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual int64_t NowMs() = 0;   // monotonic
-    virtual int64_t WallMs() = 0;  // milliseconds since 1970-01-01 UTC, for time stamps
+    virtual int64_t WallUs() = 0;  // microseconds since 1970-01-01 UTC, for time stamps
+    int64_t WallMs() { return WallUs() / 1000; }
     // From now on Ctrl-C (SIGINT, console control) only raises StopRequested.
     virtual void CatchStop() = 0;
     virtual bool StopRequested() = 0;
@@ -49,10 +50,10 @@ public:
         return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     }
 
-    int64_t WallMs() override
+    int64_t WallUs() override
     {
         using namespace std::chrono;
-        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+        return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
     }
 };
 

@@ -8,4 +8,6 @@ public:
     virtual ~ServerLog() = default;
     virtual void Event(const std::string& text) = 0;
     virtual void Trace(const std::string& text) = 0;
+    // Whether Trace writes anything, so that its text is only made when it is shown.
+    virtual bool Tracing() const = 0;
 };

@@ -232,7 +232,7 @@ ScpiSession::Limit ScpiSession::QueriedLimit(const ScpiUnit& unit)
     return limit;
 }
 
-uint8_t ScpiSession::Stb() const
+uint8_t ScpiSession::StatusByte() const
 {
     uint8_t stb = 0;
     if (!errors.empty())
@@ -318,7 +318,7 @@ void ScpiSession::SreQuery(const ScpiUnit&, std::string& reply)
 
 void ScpiSession::StbQuery(const ScpiUnit&, std::string& reply)
 {
-    reply = std::to_string(Stb());
+    reply = std::to_string(StatusByte());
 }
 
 void ScpiSession::Opc(const ScpiUnit&, std::string&)

@@ -20,6 +20,9 @@ public:
     // A line longer than the server takes was discarded: queues -223 "Too much data".
     void LineTooLong();
 
+    // The status byte as *STB? reads it.
+    uint8_t StatusByte() const;
+
     static constexpr size_t QUEUE_SIZE = 20;
 
 private:
@@ -41,7 +44,6 @@ private:
     enum class Limit { None, Min, Max, Failed };
     static Limit LimitWord(const std::string& word);  // None for any other word
     Limit QueriedLimit(const ScpiUnit& unit);         // None without a parameter
-    uint8_t Stb() const;
     void SetConfirmed(uint8_t code, uint16_t value);
     void SetInRange(uint8_t code, double value, double min, double max);
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config python3 clang-format clang-tidy cppcheck
-  googletest libcli11-dev nlohmann-json3-dev
+  googletest libcli11-dev nlohmann-json3-dev libboost-dev
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686

@@ -20,7 +20,11 @@ public:
     std::function<void()> onPause;
 
     int64_t NowMs() override { return now; }
-    int64_t WallMs() override { return 1765108921000 + now; }  // 2025-12-07T12:02:01.000Z
+    int64_t micro = 0;  // added to the wall clock's microseconds
+    int64_t WallUs() override
+    {
+        return (1765108921000 + now) * 1000 + micro;
+    }  // 2025-12-07T12:02:01.000Z
     void CatchStop() override { catching = true; }
     bool StopRequested() override { return stop; }
     void Pause(int64_t ms) override

@@ -13,8 +13,9 @@ class ScpiTest : public ::testing::Test {
 protected:
     FakeClock clock;
     FakePort port{clock};
-    std::ostringstream log;
-    Instrument instrument{port, clock, "PORT7", "COM7", 100, log};
+    std::string log;
+    Instrument::EventLog toLog = [this](const std::string& text) { log += text + "\n"; };
+    Instrument instrument{port, clock, "PORT7", "COM7", 100, toLog};
     ScpiSession session{instrument};
 
     void SetUp() override
@@ -283,8 +284,7 @@ TEST_F(ScpiTest, ASilentModuleIsMissingAndAskedAgainNextCommand)
     EXPECT_EQ(Run("*TST?"), "1\n");
     EXPECT_EQ(Run("CHAN 5"), "");
     EXPECT_EQ(Errors(), std::vector<std::string>(3, "-241,\"Hardware missing\""));
-    EXPECT_EQ(log.str(),
-              "zorvane-ctl: COM7: module silent: no answer to the channel query after 3 tries\n");
+    EXPECT_EQ(log, "COM7: module silent: no answer to the channel query after 3 tries\n");
     Module("unmute all");
     EXPECT_EQ(Run("*TST?;CHAN?"), "0;5\n");
 }
@@ -310,16 +310,15 @@ TEST_F(ScpiTest, APortThatVanishesIsReopenedByMaintainAndTheLimitsReadAgain)
     clock.now += 1000;
     EXPECT_EQ(instrument.Maintain(), -1);
     EXPECT_EQ(Run("CHAN? MAX"), "40\n");
-    EXPECT_EQ(log.str(),
-              "zorvane-ctl: COM7: port gone (the port has gone (unplugged?)), reopening every "
-              "second\nzorvane-ctl: COM7: port back, reading the limits again\n");
+    EXPECT_EQ(log, "COM7: the port has gone (unplugged?); reopening every second\n"
+                   "COM7: port back, reading the limits again\n");
 }
 
 TEST_F(ScpiTest, TheLimitsUnreadAtStartAreAskedByTheFirstCommandThatNeedsThem)
 {
     FakePort silentPort{clock};
     silentPort.module.Execute("mute all", clock.now);
-    Instrument late{silentPort, clock, "PORT8", "COM8", 100, log};
+    Instrument late{silentPort, clock, "PORT8", "COM8", 100, [](const std::string&) {}};
     std::string error;
     ASSERT_EQ(late.Start(error), ModuleResult::Ok);
     ScpiSession client{late};

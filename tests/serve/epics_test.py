@@ -331,7 +331,7 @@ class EpicsTest(unittest.TestCase):
         mark = self.server.mark()
         self.sim.command("unplug")
         self.module_missing("-241,\"Hardware missing\"", limits_known=False)
-        self.server.wait_log("port gone", since=mark)
+        self.server.wait_log("; reopening every second", since=mark)
         self.sim.command("plug")
         deadline = time.monotonic() + 5
         while self.put("getModule")[1] != 0:
