@@ -34,7 +34,7 @@ struct Door;
 
 // A TCP listener of RPC records and the dispatcher that answers them.
 struct Listener {
-    std::string what;  // "core channel"
+    std::string what;  // "VXI-11 core channel"
     RpcDispatcher rpc;
     tcp::acceptor acceptor;
     size_t connections = 0;
@@ -237,6 +237,7 @@ void RpcConnection::Leave()
 {
     if (gone)
         return;
+    const auto self = shared_from_this();  // the door's may be the last reference
     gone = true;
     error_code ignored;
     socket.close(ignored);
