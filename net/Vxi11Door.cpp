@@ -107,22 +107,29 @@ struct Door {
 
     Door(asio::io_context& io, Turns& turns, Admission& admission, SessionFactory& sessions,
          ServerLog& log)
-        : io(io), turns(turns), admission(admission), log(log),
-          core({sessions, log, NowMs,
-                [&admission](const Endpoint& peer, ClientInfo& who) {
-                    return admission.Enter("VXI-11", peer, who);
-                },
-                [&admission] { admission.Leave(); },
-                [this](uint32_t lid) { this->turns.Want(std::make_shared<LinkTurn>(*this, lid)); },
-                [this](uint64_t connection, const std::string& reply) {
-                    const auto found = connections.find(connection);
-                    if (found != connections.end())
-                        found->second->Deliver(reply);
-                }}),
+        : io(io), turns(turns), admission(admission), log(log), core(CoreServices(sessions)),
           coreChannel(io, "VXI-11 core channel"), abortChannel(io, "VXI-11 abort channel"),
           portmapperTcp(io, "portmapper"), portmapperUdp(io), timer(io)
     {
         portmapper.Serve(portmapperTcp.rpc);
+    }
+
+    // What the links need of the server: admission, turns, and a way back to their calls.
+    Vxi11Core::Services CoreServices(SessionFactory& sessions)
+    {
+        return {sessions,
+                log,
+                NowMs,
+                [this](const Endpoint& peer, ClientInfo& who) {
+                    return admission.Enter("VXI-11", peer, who);
+                },
+                [this] { admission.Leave(); },
+                [this](uint32_t lid) { turns.Want(std::make_shared<LinkTurn>(*this, lid)); },
+                [this](uint64_t connection, const std::string& reply) {
+                    const auto found = connections.find(connection);
+                    if (found != connections.end())
+                        found->second->Deliver(reply);
+                }};
     }
 
     bool Listen(uint32_t address, std::string& error);
@@ -448,10 +455,7 @@ Vxi11Door::Vxi11Door(asio::io_context& io, Turns& turns, Admission& admission,
     : impl(std::make_unique<Impl>(io, turns, admission, sessions, log))
 {}
 
-Vxi11Door::~Vxi11Door()
-{
-    Close();
-}
+Vxi11Door::~Vxi11Door() = default;
 
 bool Vxi11Door::Listen(uint32_t address, std::string& error)
 {
