@@ -3,8 +3,8 @@
 #include <cstdio>
 #include "ctl/Args.h"
 #include "protocol/TypedValues.h"
-#include "link/Exchange.h"
 #include "protocol/ValueFormat.h"
+#include "ctl/ExitStatus.h"
 #include "ctl/Report.h"
 #include "ctl/Serve.h"
 
@@ -12,29 +12,25 @@ namespace {
 
 constexpr int64_t MONITOR_SLICE_MS = 250;  // how soon a quiet monitor notices Ctrl-C
 
-std::string Dbm(int counts)
-{
-    char text[32];
-    FormatPower(counts, text, sizeof text);
-    return text;
-}
-
 Field Number(const char* key, const char* label, const std::string& value, const char* unit = "")
 {
     return {key, label, value, unit, FieldKind::Number};
 }
 
-Fields ChannelFields(const ShownValues& shown)
+// The channel with its frequency, wavelength and label, as the window shows them.
+Fields ChannelFields(const DeviceStateRecord& state)
 {
-    return {Number("channel", "channel", shown.Text(DisplayText::ChannelEdit)),
-            Number("frequency_ghz", "frequency", shown.Text(DisplayText::Frequency), "GHz"),
-            Number("wavelength_nm", "wavelength", shown.Text(DisplayText::Wavelength), "nm"),
-            {"label", "label", shown.Text(DisplayText::ItlaChannel), "", FieldKind::Text}};
+    char wavelength[32];
+    FormatWavelength(state.wavelength, wavelength, sizeof wavelength);
+    return {Number("channel", "channel", std::to_string(state.channel)),
+            Number("frequency_ghz", "frequency", std::to_string(state.frequency), "GHz"),
+            Number("wavelength_nm", "wavelength", wavelength, "nm"),
+            {"label", "label", state.ituLabel, "", FieldKind::Text}};
 }
 
-Fields PowerFields(const ShownValues& shown)
+Fields PowerFields(const DeviceStateRecord& state)
 {
-    return {Number("power_dbm", "power", shown.Text(DisplayText::PowerEdit), "dBm")};
+    return {Number("power_dbm", "power", PowerText(state.power), "dBm")};
 }
 
 Fields OutputFields(const DeviceStateRecord& state)
@@ -48,8 +44,10 @@ Field LimitField(uint8_t code, const DeviceStateRecord& state)
     switch (code) {
     case CMD_CHANNEL_COUNT:
         return Number("channels", "channels", std::to_string(state.channelCount));
-    case CMD_POWER_MAX: return Number("power_max_dbm", "power max", Dbm(state.powerMax), "dBm");
-    case CMD_POWER_MIN: return Number("power_min_dbm", "power min", Dbm(state.powerMin), "dBm");
+    case CMD_POWER_MAX:
+        return Number("power_max_dbm", "power max", PowerText(state.powerMax), "dBm");
+    case CMD_POWER_MIN:
+        return Number("power_min_dbm", "power min", PowerText(state.powerMin), "dBm");
     case CMD_FIRST_FREQ:
         return Number("first_frequency_ghz", "first frequency",
                       std::to_string(state.firstFrequency), "GHz");
@@ -79,9 +77,8 @@ public:
             clock.CatchStop();
         if (options.command == Command::Serve) {
             // Serve catches Ctrl-C in its own event loop.
-            const ServeOptions serve = {options.listen, options.allow,     options.maxClients,
-                                        options.trace,  options.timeoutMs, options.vxi11};
-            return RunServe(serve, PortPath(), portName, port, clock, err);
+            return RunServe(options.serve, options.timeoutMs, PortPath(), portName, port, clock,
+                            err);
         }
         int code = Open();
         if (code != EXIT_OK)
@@ -155,11 +152,17 @@ private:
         return EXIT_OK;
     }
 
+    // Failures of a question to the module, named after the port.
+    int LinkFail(LinkResult result, const std::string& error)
+    {
+        return result == LinkResult::Answered ? EXIT_OK : PortFail(ExitStatus(result), error);
+    }
+
     int Read(uint8_t until)
     {
         std::string error;
-        int code = exchange.ReadUntil(until, error);
-        return code == EXIT_OK ? code : PortFail(code, error);
+        LinkResult result = exchange.ReadUntil(until, error);
+        return LinkFail(result, error);
     }
 
     int Info()
@@ -168,8 +171,8 @@ private:
         if (code != EXIT_OK)
             return code;
         const DeviceStateRecord& state = exchange.State();
-        Fields fields = ChannelFields(exchange.Shown());
-        Append(fields, PowerFields(exchange.Shown()));
+        Fields fields = ChannelFields(state);
+        Append(fields, PowerFields(state));
         Append(fields, OutputFields(state));
         for (uint8_t limit :
              {CMD_CHANNEL_COUNT, CMD_POWER_MIN, CMD_POWER_MAX, CMD_FIRST_FREQ, CMD_GRID})
@@ -186,8 +189,8 @@ private:
             return PortFail(EXIT_REFUSED, "the module reports no channels (channel count 0)");
         if (code == CMD_POWER && state.powerMin > state.powerMax)
             return PortFail(EXIT_REFUSED, "the module's power range is empty (min " +
-                                              Dbm(state.powerMin) + " dBm above max " +
-                                              Dbm(state.powerMax) + " dBm)");
+                                              PowerText(state.powerMin) + " dBm above max " +
+                                              PowerText(state.powerMax) + " dBm)");
         return EXIT_OK;
     }
 
@@ -206,8 +209,9 @@ private:
         const DeviceStateRecord& state = exchange.State();
         uint16_t power = PowerFromNumber(dBm, state.powerMin, state.powerMax);
         if (std::fabs(dBm * 100.0 - power) >= 0.5)
-            Note(std::string(what) + " " + Trimmed(dBm) + " dBm taken as " + Dbm(power) +
-                 " dBm (range " + Dbm(state.powerMin) + "-" + Dbm(state.powerMax) + " dBm)");
+            Note(std::string(what) + " " + Trimmed(dBm) + " dBm taken as " + PowerText(power) +
+                 " dBm (range " + PowerText(state.powerMin) + "-" + PowerText(state.powerMax) +
+                 " dBm)");
         return power;
     }
 
@@ -222,17 +226,14 @@ private:
     int Confirm(uint8_t code, uint16_t value)
     {
         std::string error;
-        int status = exchange.Set(code, value, error);
-        if (status != EXIT_OK)
-            return PortFail(status, error);
-        const DeviceStateRecord& state = exchange.State();
-        uint16_t answer = code == CMD_CHANNEL ? state.channel
-                          : code == CMD_POWER ? state.power
-                                              : state.outputOn;
+        LinkResult result = exchange.Set(code, value, error);
+        if (result != LinkResult::Answered)
+            return LinkFail(result, error);
+        uint16_t answer = SettingValue(exchange.State(), code);
         if (answer == value)
             return EXIT_OK;
         auto text = [code](uint16_t v) {
-            return code == CMD_POWER    ? Dbm(v) + " dBm"
+            return code == CMD_POWER    ? PowerText(v) + " dBm"
                    : code == CMD_OUTPUT ? (v ? "on" : "off")
                                         : std::to_string(v);
         };
@@ -242,11 +243,12 @@ private:
 
     Fields AnswerFields(uint8_t code)
     {
+        const DeviceStateRecord& state = exchange.State();
         if (code == CMD_CHANNEL)
-            return ChannelFields(exchange.Shown());
+            return ChannelFields(state);
         if (code == CMD_POWER)
-            return PowerFields(exchange.Shown());
-        return OutputFields(exchange.State());
+            return PowerFields(state);
+        return OutputFields(state);
     }
 
     int SetValue(uint8_t code, uint16_t value)
@@ -275,21 +277,22 @@ private:
         return code != EXIT_OK ? code : SetValue(CMD_POWER, ClampPower(options.value, "power"));
     }
 
-    int SetOutput() { return SetValue(CMD_OUTPUT, options.value != 0 ? 1 : 0); }
+    int SetOutput() { return SetValue(CMD_OUTPUT, options.on ? 1 : 0); }
 
     // The values of one pass, from and to included when the step lands on them.
     std::vector<uint16_t> SweepValues()
     {
         const DeviceStateRecord& state = exchange.State();
+        const SweepOptions& sweep = options.sweep;
         int64_t from, to, step;
-        if (options.sweepPower) {
-            from = options.hasFrom ? ClampPower(options.from, "--from") : state.powerMin;
-            to = options.hasTo ? ClampPower(options.to, "--to") : state.powerMax;
-            step = options.hasStep ? std::llround(options.step * 100.0) : 100;
+        if (sweep.power) {
+            from = sweep.from ? ClampPower(*sweep.from, "--from") : state.powerMin;
+            to = sweep.to ? ClampPower(*sweep.to, "--to") : state.powerMax;
+            step = sweep.step ? std::llround(*sweep.step * 100.0) : 100;
         } else {
-            from = options.hasFrom ? ClampChannel(options.from, "--from") : 1;
-            to = options.hasTo ? ClampChannel(options.to, "--to") : state.channelCount;
-            step = options.hasStep ? static_cast<int64_t>(options.step) : 1;
+            from = sweep.from ? ClampChannel(*sweep.from, "--from") : 1;
+            to = sweep.to ? ClampChannel(*sweep.to, "--to") : state.channelCount;
+            step = sweep.step ? static_cast<int64_t>(*sweep.step) : 1;
         }
         std::vector<uint16_t> values;
         int64_t direction = to >= from ? 1 : -1;
@@ -300,7 +303,7 @@ private:
 
     int Sweep()
     {
-        const uint8_t code = options.sweepPower ? CMD_POWER : CMD_CHANNEL;
+        const uint8_t code = options.sweep.power ? CMD_POWER : CMD_CHANNEL;
         int status = Read(STAGE_CHANNEL);
         if (status == EXIT_OK)
             status = CheckRange(code);
@@ -308,13 +311,13 @@ private:
             return status;
         std::vector<uint16_t> values = SweepValues();
         long step = 0;
-        for (long pass = 1; options.repeat == 0 || pass <= options.repeat; ++pass) {
+        for (long pass = 1; options.sweep.repeat == 0 || pass <= options.sweep.repeat; ++pass) {
             for (uint16_t value : values) {
                 // Ctrl-C ends the sweep between steps, never inside one.
                 if (clock.StopRequested())
                     return EXIT_OK;
-                if (step > 0 && options.dwellMs > 0) {
-                    clock.Pause(options.dwellMs);
+                if (step > 0 && options.sweep.dwellMs > 0) {
+                    clock.Pause(options.sweep.dwellMs);
                     if (clock.StopRequested())
                         return EXIT_OK;
                 }
@@ -341,12 +344,11 @@ private:
     }
 
     // The decoded value of a frame just applied to the monitor's state.
-    Fields FrameFields(uint8_t code, const DeviceStateRecord& state, const ShownValues& shown,
-                       bool applied)
+    Fields FrameFields(uint8_t code, const DeviceStateRecord& state, bool applied)
     {
         switch (code) {
         case CMD_CHANNEL: return {Number("channel", "channel", std::to_string(state.channel))};
-        case CMD_POWER: return PowerFields(shown);
+        case CMD_POWER: return PowerFields(state);
         case CMD_OUTPUT:
             if (applied)
                 return OutputFields(state);
@@ -362,7 +364,6 @@ private:
     {
         ResponseParserRecord parser;
         DeviceStateRecord state;
-        ShownValues shown;
         std::vector<uint8_t> junk;
         const int64_t end = options.durationMs > 0 ? clock.NowMs() + options.durationMs : -1;
         while (!clock.StopRequested()) {
@@ -396,14 +397,12 @@ private:
                 }
                 case ScanResult::Frame: {
                     EmitInvalid(junk, "not a frame");
-                    DeviceFrame frame;
-                    for (int k = 0; k < FRAME_LENGTH; ++k)
-                        frame.bytes[k] = parser.buffer[k];
-                    bool applied = ApplyResponse(state, frame, shown) != 0;
+                    const DeviceFrame frame = ScannedFrame(parser);
+                    bool applied = ApplyResponse(state, frame).code != 0;
                     Fields fields = {
                         Now(),
                         {"frame", "", HexBytes(frame.bytes, FRAME_LENGTH), "", FieldKind::Text}};
-                    Append(fields, FrameFields(frame.bytes[2], state, shown, applied));
+                    Append(fields, FrameFields(frame.bytes[2], state, applied));
                     Emit(fields);
                     break;
                 }
@@ -431,14 +430,12 @@ int RunTool(const std::vector<std::string>& args, Port& port, Clock& clock, std:
             std::ostream& err)
 {
     Options options;
-    std::string error;
-    if (!ParseArgs(args, options, error)) {
-        err << "zorvane-ctl: " << error << " (see zorvane-ctl --help)\n";
+    std::string text;
+    switch (ParseArgs(args, options, text)) {
+    case Parsed::UsageError:
+        err << "zorvane-ctl: " << text << " (see zorvane-ctl --help)\n";
         return EXIT_USAGE;
+    case Parsed::Help: out << text; return EXIT_OK;
+    default: return Tool(options, port, clock, out, err).Run();
     }
-    if (options.help) {
-        out << HelpText(options.command);
-        return EXIT_OK;
-    }
-    return Tool(options, port, clock, out, err).Run();
 }

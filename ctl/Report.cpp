@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 #include <cstdio>
 #include <ctime>
+#include "protocol/ValueFormat.h"
 
 namespace {
 
@@ -28,22 +29,6 @@ std::string JsonString(const std::string& text)
     return nlohmann::json(utf8).dump(-1, ' ', true);
 }
 
-// And the terminal gets them as \xNN.
-std::string Printable(const std::string& text)
-{
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c >= 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 std::string JsonValue(const Field& field)
 {
     switch (field.kind) {
@@ -54,6 +39,7 @@ std::string JsonValue(const Field& field)
     }
 }
 
+// People get the bytes of a label that are not printable as \xNN.
 std::string ValueAndUnit(const Field& field)
 {
     std::string text = Printable(field.value);

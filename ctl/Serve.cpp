@@ -1,4 +1,5 @@
 #include "ctl/Serve.h"
+#include "ctl/ExitStatus.h"
 #include "ctl/ServeLog.h"
 #include "link/Instrument.h"
 #include "link/TracePort.h"
@@ -47,8 +48,8 @@ private:
 
 }  // namespace
 
-int RunServe(const ServeOptions& options, const std::string& path, const std::string& portName,
-             Port& port, Clock& clock, std::ostream& err)
+int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& path,
+             const std::string& portName, Port& port, Clock& clock, std::ostream& err)
 {
     auto fail = [&err](const std::string& message) {
         err << "zorvane-ctl: " << message << "\n";
@@ -65,12 +66,9 @@ int RunServe(const ServeOptions& options, const std::string& path, const std::st
     ServeLog log(err, options.trace, clock);
     TracePort traced(port, [&log](const std::string& text) { log.Trace(text); });
     Instrument instrument(options.trace ? static_cast<Port&>(traced) : port, clock, path, portName,
-                          options.timeoutMs, [&log](const std::string& text) { log.Event(text); });
-    const int started = instrument.Start(error);
-    if (started != EXIT_OK) {
-        fail(portName + ": " + error);
-        return started;
-    }
+                          timeoutMs, [&log](const std::string& text) { log.Event(text); });
+    if (instrument.Start(error) != ModuleResult::Ok)
+        return fail(portName + ": " + error);
     Turns turns(loop.Context(), [&instrument] { return instrument.Maintain(); });
     Admission admission(allow, static_cast<size_t>(options.maxClients), log);
     ScpiSessions sessions(instrument);

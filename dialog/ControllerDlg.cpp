@@ -1,6 +1,6 @@
 #include "ControllerDlg.h"
 #include "Globals.h"
-#include "protocol/ResponseParser.h"
+#include "ResponseView.h"
 
 BEGIN_MESSAGE_MAP(CControllerDlg, CDialog)
 ON_WM_PAINT()

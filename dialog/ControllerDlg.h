@@ -4,7 +4,7 @@
 #pragma once
 #include "afxwin.h"
 #include "ChannelPowerControls.h"
-#include "protocol/Display.h"
+#include "Display.h"
 #include "NumericEdit.h"
 #include "PortPanel.h"
 #include "ProgramServices.h"

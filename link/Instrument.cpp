@@ -14,13 +14,13 @@ Instrument::Instrument(Port& port, Clock& clock, std::string path, std::string p
       log(std::move(log)), exchange(port, clock, timeoutMs)
 {}
 
-int Instrument::Start(std::string& error)
+ModuleResult Instrument::Start(std::string& error)
 {
     if (!port.Open(path, error))
-        return EXIT_USAGE;
+        return ModuleResult::Missing;
     open = true;
     Reload();
-    return EXIT_OK;
+    return ModuleResult::Ok;
 }
 
 int64_t Instrument::Maintain()
@@ -72,13 +72,15 @@ ModuleResult Instrument::Set(uint8_t code, uint16_t value)
     return Outcome(exchange.Set(code, value, error), error);
 }
 
-ModuleResult Instrument::Outcome(int status, const std::string& error)
+ModuleResult Instrument::Outcome(LinkResult result, const std::string& error)
 {
-    if (status == EXIT_OK) {
+    if (result == LinkResult::Answered) {
         silent = false;
         return ModuleResult::Ok;
     }
-    if (status == EXIT_SILENT) {
+    if (result == LinkResult::NotAsked)
+        return ModuleResult::Missing;  // nothing went on the line: the port is not at fault
+    if (result == LinkResult::Silent) {
         if (!silent)
             log(portName + ": module silent: " + error);
         silent = true;

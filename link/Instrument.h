@@ -19,9 +19,9 @@ public:
     Instrument(Port& port, Clock& clock, std::string path, std::string portName, int64_t timeoutMs,
                EventLog log);
 
-    // Opens the port and reads the limits and settings as info does. EXIT_USAGE with a
+    // Opens the port and reads the limits and settings as info does. Missing with a
     // reason when the port cannot be opened; a silent module is logged and not fatal.
-    int Start(std::string& error);
+    ModuleResult Start(std::string& error);
 
     // While the port is gone, reopens it about once a second and reads the limits again
     // once it is back. Returns how many ms until it wants to be called again, or -1 while
@@ -41,7 +41,7 @@ public:
     const std::string& PortName() const { return portName; }
 
 private:
-    ModuleResult Outcome(int status, const std::string& error);
+    ModuleResult Outcome(LinkResult result, const std::string& error);
 
     Port& port;
     Clock& clock;

@@ -1,22 +1,5 @@
 #include "net/Conversation.h"
-#include <cstdio>
-
-namespace {
-
-// A client's line as the log shows it: bytes that are no printable ASCII as \xNN.
-std::string Printable(const std::string& text)
-{
-    std::string shown;
-    for (unsigned char c : text) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        shown +=
-            c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, static_cast<char>(c)) : escaped;
-    }
-    return shown;
-}
-
-}  // namespace
+#include "protocol/ValueFormat.h"
 
 Conversation::Conversation(ClientInfo who, std::unique_ptr<LineSession> session, ServerLog& log)
     : who(std::move(who)), session(std::move(session)), log(log)

@@ -49,6 +49,15 @@ void FillSetOutput(DeviceFrame& frame, uint8_t on)
     frame.bytes[5] = FrameChecksum(frame.bytes);
 }
 
+DeviceFrame SetFrame(uint8_t code, uint16_t value)
+{
+    if (code == CMD_CHANNEL)
+        value = static_cast<uint8_t>(value);
+    else if (code == CMD_OUTPUT)
+        value = value != 0 ? 0x0101 : 0x0000;
+    return MakeFrame(FORM_SET, code, value);
+}
+
 std::string HexBytes(const uint8_t* data, size_t size)
 {
     static const char digits[] = "0123456789ABCDEF";

@@ -45,5 +45,9 @@ void FillSetChannel(DeviceFrame& frame, uint8_t channel);
 void FillSetPower(DeviceFrame& frame, uint16_t power);
 void FillSetOutput(DeviceFrame& frame, uint8_t on);
 
+// A set frame made afresh, with the bytes the stored frames get: a channel in the low
+// byte, a power in both, an output on (value not 0) or off in both.
+DeviceFrame SetFrame(uint8_t code, uint16_t value);
+
 // "01 0A FF": bytes as two-digit upper-case hex separated by spaces.
 std::string HexBytes(const uint8_t* data, size_t size);

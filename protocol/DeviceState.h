@@ -33,3 +33,7 @@ struct DeviceStateRecord {
 
 // The one process-wide instance, used by the window. Tests make their own.
 extern DeviceStateRecord DeviceState;
+
+// The value the record holds for a setting: the channel, the power, or the output (0 or 1)
+// for any other code. After a set, the module's answer to compare with the value sent.
+uint16_t SettingValue(const DeviceStateRecord& state, uint8_t code);

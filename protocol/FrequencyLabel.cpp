@@ -3,8 +3,6 @@
 
 namespace {
 
-constexpr double SPEED_OF_LIGHT = 299792458.0;  // m/s; divided by GHz it gives nm
-
 // The module's values are trusted as they come, so sums may leave the 32-bit range: they
 // wrap as 32-bit arithmetic does, without the undefined behaviour of a signed overflow.
 int32_t Wrap32(int64_t value)

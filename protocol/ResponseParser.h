@@ -1,9 +1,10 @@
-// Reassembly of response frames from single received bytes, and their effects.
+// Reassembly of response frames from single received bytes, and what each changes in the
+// module's record. Nothing is shown here: the window, the tool and the server each show the
+// record their own way.
 #pragma once
 #include <cstdint>
 #include "protocol/DeviceFrame.h"
 #include "protocol/DeviceState.h"
-#include "protocol/Display.h"
 
 struct ResponseParserRecord {
     uint8_t buffer[FRAME_LENGTH] = {0, 0, 0, 0, 0, 0};
@@ -26,12 +27,17 @@ enum class ScanResult : uint8_t {
 // Runs the accumulator on one byte, whatever its port; applies nothing.
 ScanResult ScanResponseByte(ResponseParserRecord& parser, uint8_t byte);
 
-// Applies one valid response frame by its code: stores the value, updates the display,
-// advances the start-up stage. Returns the code applied, or 0 when the frame changed
-// nothing (an unknown code, an output answer whose data bytes disagree).
-uint8_t ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame, Display& display);
+// The six bytes of the frame the accumulator has just completed.
+DeviceFrame ScannedFrame(const ResponseParserRecord& parser);
 
-// Takes one byte received from a port; drops bytes from any port but state.openPort.
-// Applies a completed valid frame. Returns the parser's index after the byte.
-int FeedResponseByte(ResponseParserRecord& parser, DeviceStateRecord& state, Display& display,
-                     uint8_t byte, long port);
+// What one response changed in the record.
+struct ResponseChange {
+    uint8_t code = 0;              // the code applied; 0 when the frame changed nothing
+    int32_t value = 0;             // the value stored for it, as the record holds it
+    bool startupFinished = false;  // this answer completed the start-up
+};
+
+// Applies one valid response frame by its code: stores the value (a channel also its
+// frequency, wavelength and label) and advances the start-up stage. Nothing changes for
+// an unknown code or an output answer whose data bytes disagree.
+ResponseChange ApplyResponse(DeviceStateRecord& state, const DeviceFrame& frame);

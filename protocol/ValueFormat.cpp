@@ -2,9 +2,11 @@
 #include <cmath>
 #include <cstdio>
 
-void FormatPower(int counts, char* out, size_t size)
+std::string PowerText(int counts)
 {
-    std::snprintf(out, size, "%.2f", counts * 0.01);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", counts * 0.01);
+    return text;
 }
 
 void FormatWavelength(double wavelength, char* out, size_t size)
@@ -13,4 +15,19 @@ void FormatWavelength(double wavelength, char* out, size_t size)
         std::snprintf(out, size, "%.2f", wavelength);
     else
         std::snprintf(out, size, "----");
+}
+
+std::string Printable(const std::string& text)
+{
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            shown += static_cast<char>(c);
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            shown += escape;
+        }
+    }
+    return shown;
 }

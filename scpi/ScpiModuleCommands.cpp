@@ -8,8 +8,7 @@
 
 namespace {
 
-constexpr double SPEED_OF_LIGHT = 299792458.0;  // m/s; divided by GHz it gives nm
-constexpr double SCPI_NAN = 9.91e37;            // SCPI's "no value"
+constexpr double SCPI_NAN = 9.91e37;  // SCPI's "no value"
 
 struct Unit {
     const char* suffix;
@@ -34,17 +33,10 @@ std::string Nr3(double value, int decimals)
     return s.substr(0, e + 2) + digits;
 }
 
-std::string Dbm(int counts)
-{
-    char text[32];
-    FormatPower(counts, text, sizeof text);
-    return text;
-}
-
 std::string Value(uint8_t code, uint16_t value)
 {
     if (code == CMD_POWER)
-        return Dbm(value) + " dBm";
+        return PowerText(value) + " dBm";
     if (code == CMD_OUTPUT)
         return value ? "ON" : "OFF";
     return std::to_string(value);
@@ -88,10 +80,7 @@ void ScpiSession::SetConfirmed(uint8_t code, uint16_t value)
 {
     if (!Module(instrument.Set(code, value)))
         return;
-    const DeviceStateRecord& state = instrument.State();
-    uint16_t answer = code == CMD_CHANNEL ? state.channel
-                      : code == CMD_POWER ? state.power
-                                          : state.outputOn;
+    const uint16_t answer = SettingValue(instrument.State(), code);
     if (answer != value)
         Fail(SCPI_EXECUTION, CodeName(code) + " " + Value(code, value) + " sent; module answered " +
                                  Value(code, answer));
@@ -286,12 +275,12 @@ void ScpiSession::PowerQuery(const ScpiUnit& unit, std::string& reply)
         return;
     if (limit != Limit::None) {
         if (Limits())
-            reply = Dbm(limit == Limit::Min ? instrument.State().powerMin
-                                            : instrument.State().powerMax);
+            reply = PowerText(limit == Limit::Min ? instrument.State().powerMin
+                                                  : instrument.State().powerMax);
         return;
     }
     if (Module(instrument.Query(CMD_POWER)))
-        reply = Dbm(instrument.State().power);
+        reply = PowerText(instrument.State().power);
 }
 
 void ScpiSession::OutputSet(const ScpiUnit& unit, std::string&)

@@ -1,4 +1,5 @@
 #include "SerialLink.h"
+#include "serial/ComPorts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -124,13 +125,12 @@ int CSerialLink::Open(CWnd* ownerWnd, UINT port, UINT baud, char parity, int dat
         LeaveCriticalSection(&lock);
         return 0;
     }
-    char path[32];
-    snprintf(path, sizeof path, "\\\\.\\COM%u", port);
+    const std::string path = ComPortPath(static_cast<int>(port));
     const BYTE stopBitsSetting = StopBitsFromCode(stopBits);
     const BYTE paritySetting = ParityFromLetter(parity);
 
-    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         LeaveCriticalSection(&lock);
         return 0;

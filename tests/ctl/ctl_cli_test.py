@@ -109,7 +109,7 @@ class CtlTest(unittest.TestCase):
         for args in (["--help"], ["info", "--help"], ["help", "sweep"]):
             done = self.ctl(*args, port=False)
             self.assertEqual(done.returncode, 0, args)
-            self.assertTrue(done.stdout.startswith("Usage: zorvane-ctl"), args)
+            self.assertRegex(done.stdout, r"(?m)^Usage: zorvane-ctl", args)
         self.assertIn("--dwell MS", self.ctl("sweep", "--help", port=False).stdout)
 
         # Refused before any port is opened: the path need not exist. (The parser's cases
@@ -117,8 +117,8 @@ class CtlTest(unittest.TestCase):
         for args in ([], ["bogus"], ["channel", "1e3"], ["output", "maybe"],
                      ["sweep", "channel", "--step", "1.5"], ["info", "--dwell", "5"]):
             self.assertFails(self.ctl(*args), 2, "zorvane-ctl: ")
-        self.assertFails(self.ctl("info", port=False), 2, "no port given")
-        self.assertFails(self.ctl("info", "-p", port=False), 2, "needs a value")
+        self.assertFails(self.ctl("info", port=False), 2, "info requires --port")
+        self.assertFails(self.ctl("info", "-p", port=False), 2, "--port: 1 required PORT missing")
 
     def test_port_errors(self):
         with open(os.path.join(self.tmp.name, "plain"), "w") as f:
@@ -179,17 +179,11 @@ class CtlTest(unittest.TestCase):
 
     def test_set_values_are_clamped_as_the_window_clamps_them(self):
         sim = self.start_sim()
+        # The clamps' table is the window's unit test; here the process applies them.
         cases = [
             (["channel", "300"], {"channel": 96, "frequency_ghz": 196050, "wavelength_nm": 1529.16,
                                   "label": "H60"}, "channel 300 taken as 96 (range 1-96)"),
-            (["channel", "0"], {"channel": 1}, "channel 0 taken as 1 (range 1-96)"),
-            (["channel", "-3"], {"channel": 1}, "channel -3 taken as 1 (range 1-96)"),
-            (["channel", "12.9"], {"channel": 12}, "channel 12.9 taken as 12 (range 1-96)"),
             (["channel", "45"], {"channel": 45, "label": "C35"}, None),
-            (["power", "20"], {"power_dbm": 13.0},
-             "power 20 dBm taken as 13.00 dBm (range 7.00-13.00 dBm)"),
-            (["power", "-1"], {"power_dbm": 7.0},
-             "power -1 dBm taken as 7.00 dBm (range 7.00-13.00 dBm)"),
             (["power", "8.2"], {"power_dbm": 8.19},
              "power 8.2 dBm taken as 8.19 dBm (range 7.00-13.00 dBm)"),
             (["power", "10.5"], {"power_dbm": 10.5}, None),

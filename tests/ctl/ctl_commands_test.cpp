@@ -72,6 +72,8 @@ TEST_F(CommandsTest, LateAndCorruptAnswers)
                        "(18 bytes received formed no valid frame)\n");
 }
 
+// The clamps themselves are the window's (typed_values_test): here only that the tool
+// applies them, says so on stderr, and keeps quiet about a value taken as typed.
 TEST_F(CommandsTest, TypedValuesAreClampedWithTheWindowsFunctions)
 {
     struct Case {
@@ -80,19 +82,10 @@ TEST_F(CommandsTest, TypedValuesAreClampedWithTheWindowsFunctions)
         std::string note;
     } cases[] = {
         {{"channel", "300"}, "00 01 01 00 60 62", "channel 300 taken as 96 (range 1-96)"},
-        {{"channel", "0"}, "00 01 01 00 01 03", "channel 0 taken as 1 (range 1-96)"},
-        {{"channel", "12.9"}, "00 01 01 00 0C 0E", "channel 12.9 taken as 12 (range 1-96)"},
-        {{"channel", "96"}, "00 01 01 00 60 62", ""},
         {{"power", "8.2"},
          "00 01 02 03 33 39",
          "power 8.2 dBm taken as 8.19 dBm (range 7.00-13.00 dBm)"},
-        {{"power", "7.1"}, "00 01 02 02 C6 CB", ""},
-        {{"power", "-1"},
-         "00 01 02 02 BC C1",
-         "power -1 dBm taken as 7.00 dBm (range 7.00-13.00 dBm)"},
-        {{"power", "99999999999"},
-         "00 01 02 05 14 1C",
-         "power 99999999999 dBm taken as 13.00 dBm (range 7.00-13.00 dBm)"},
+        {{"power", "7.1"}, "00 01 02 02 C6 CB", ""},  // taken as typed: no note
         {{"output", "on"}, "00 01 03 01 01 06", ""},
         {{"output", "0"}, "00 01 03 00 00 04", ""},
     };
@@ -199,6 +192,14 @@ TEST_F(CommandsTest, LabelsOfAnyByteStayValidText)
     EXPECT_NE(run.out.find("\"label\":\"Q\\u00ef+\""), std::string::npos) << run.out;
     run = Ctl({"info"});
     EXPECT_NE(run.out.find("label            Q\\xEF+\n"), std::string::npos) << run.out;
+
+    // 234000 GHz: the label's first digit is a backslash, escaped too, so that no label
+    // reads as an escape it is not.
+    Module("set first-freq 234000");
+    Module("set grid 50");
+    Module("set channel 1");
+    run = Ctl({"info"});
+    EXPECT_NE(run.out.find("label            C\\x5C0\n"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -14,14 +14,14 @@ protected:
     FakeClock clock;
     FakePort port{clock};
     std::string log;
-    Instrument instrument{port,   clock, "PORT7",
-                          "COM7", 100,   [this](const std::string& text) { log += text + "\n"; }};
+    Instrument::EventLog toLog = [this](const std::string& text) { log += text + "\n"; };
+    Instrument instrument{port, clock, "PORT7", "COM7", 100, toLog};
     ScpiSession session{instrument};
 
     void SetUp() override
     {
         std::string error;
-        ASSERT_EQ(instrument.Start(error), 0) << error;
+        ASSERT_EQ(instrument.Start(error), ModuleResult::Ok) << error;
         port.written.clear();
     }
 
@@ -341,7 +341,7 @@ TEST_F(ScpiTest, TheLimitsUnreadAtStartAreAskedByTheFirstCommandThatNeedsThem)
     silentPort.module.Execute("mute all", clock.now);
     Instrument late{silentPort, clock, "PORT8", "COM8", 100, [](const std::string&) {}};
     std::string error;
-    ASSERT_EQ(late.Start(error), 0);
+    ASSERT_EQ(late.Start(error), ModuleResult::Ok);
     ScpiSession client{late};
     EXPECT_EQ(client.Execute("CHAN 5;SYST:ERR?"), "-241,\"Hardware missing\"\n");
     EXPECT_EQ(silentPort.Sets(), std::vector<std::string>{});
@@ -349,29 +349,61 @@ TEST_F(ScpiTest, TheLimitsUnreadAtStartAreAskedByTheFirstCommandThatNeedsThem)
     EXPECT_EQ(client.Execute("CHAN 5;CHAN?;SYST:ERR?"), "5;0,\"No error\"\n");
 }
 
-// Random bytes and fragments of commands: never a crash, never a set, and the session
-// still answers.
-TEST_F(ScpiTest, FuzzedLinesNeverSendASet)
+// Whether a set frame stays inside the module's range (96 channels, 7 to 13 dBm).
+bool InRange(const std::string& frame)
 {
-    const char* const pieces[] = {"CHAN",  "?",    ";",   ":",    " ",    ",",  "\"",   "'",
-                                  "1e999", "nan",  "-0",  "0x10", "MAX",  "UP", "*IDN", "POW",
-                                  "FREQ",  "THZ",  "e",   "97",   "SOUR", "[",  "]",    "\t",
-                                  "*ESE",  "SYST", "ERR", "#",    "OUTP", "2",  "ABC",  "."};
-    std::mt19937 random(15);
-    for (int i = 0; i < 3000; ++i) {
-        std::string line;
-        int count = std::uniform_int_distribution<int>(0, 12)(random);
-        for (int k = 0; k < count; ++k) {
-            if (random() % 3 == 0)
-                line += static_cast<char>(random() % 256);
-            else
-                line += pieces[random() % (sizeof pieces / sizeof *pieces)];
-        }
-        std::string reply = session.Execute(line);
-        ASSERT_TRUE(reply.empty() || (reply.back() == '\n' && reply.find('\n') == reply.size() - 1))
-            << line;
+    const unsigned code = std::stoul(frame.substr(6, 2), nullptr, 16);
+    const unsigned value = std::stoul(frame.substr(9, 2) + frame.substr(12, 2), nullptr, 16);
+    switch (code) {
+    case CMD_CHANNEL: return value >= 1 && value <= 96;
+    case CMD_POWER: return value >= 700 && value <= 1300;
+    case CMD_OUTPUT: return value == 0 || value == 0x0101;
+    default: return false;
     }
-    EXPECT_EQ(port.Sets(), std::vector<std::string>{});
+}
+
+// Random bytes and fragments of commands, some of which form valid sets: never a crash,
+// one reply line at most, nothing outside the module's range sent, no set from a line of
+// one unit that the engine refused, and the session still answers.
+TEST_F(ScpiTest, FuzzedLinesSendOnlyWhatTheyValidlyAskFor)
+{
+    // Half the lines begin as a set would; the rest of each line is fragments and bytes.
+    const char* const heads[] = {"CHAN ",     "POW ",  "OUTP ",          "FREQ ",
+                                 "SOUR:WAV ", "chan ", ":SOUR:POW:LEV ", "OUTP:STAT "};
+    const char* const pieces[] = {
+        "CHAN", "?",   ";",    ":",    " ",    ",",    "\"",   "'",    "1e999", "nan",   "-0",
+        "0x10", "MAX", "UP",   "*IDN", "POW",  "FREQ", "THZ",  "e",    "97",    "SOUR",  "[",
+        "]",    "\t",  "*ESE", "SYST", "ERR",  "#",    "OUTP", "2",    "ABC",   ".",     "1",
+        "45",   "7.5", "MIN",  "DBM",  "DOWN", "ON",   "OFF",  "1550", "NM",    "193.5", "GHZ"};
+    constexpr int ERROR_BITS = 0x3C;  // query, device, execution and command errors
+    size_t setsSeen = 0;
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        std::mt19937 random(seed);
+        for (int i = 0; i < 1000; ++i) {
+            const bool set = random() % 2 == 0;
+            std::string line = set ? heads[random() % (sizeof heads / sizeof *heads)] : "";
+            int count = std::uniform_int_distribution<int>(0, set ? 3 : 12)(random);
+            for (int k = 0; k < count; ++k) {
+                if (random() % 3 == 0)
+                    line += static_cast<char>(random() % 256);
+                else
+                    line += pieces[random() % (sizeof pieces / sizeof *pieces)];
+            }
+            port.written.clear();
+            std::string reply = session.Execute(line);
+            ASSERT_TRUE(reply.empty() ||
+                        (reply.back() == '\n' && reply.find('\n') == reply.size() - 1))
+                << seed << ": " << line;
+            const std::vector<std::string> sets = port.Sets();
+            for (const std::string& frame : sets)
+                ASSERT_TRUE(InRange(frame)) << seed << ": " << line << " sent " << frame;
+            const bool refused = (std::stoi(Run("*ESR?")) & ERROR_BITS) != 0;
+            const bool oneUnit = line.find(';') == std::string::npos;
+            ASSERT_FALSE(oneUnit && refused && !sets.empty()) << seed << ": " << line;
+            setsSeen += sets.size();
+        }
+    }
+    EXPECT_GT(setsSeen, 50u);  // the lines do reach the module's sets
     EXPECT_EQ(Run("*CLS;*IDN?").compare(0, 8, "Zorvane,"), 0);
 }
 

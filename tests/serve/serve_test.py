@@ -97,11 +97,23 @@ class ServeTest(support.SimTest):
             self.assertLess(time.monotonic(), deadline, "the port was not reopened")
         self.assertEqual(a.ask("CHAN?"), "7")
         self.assertEqual(b.ask("CHAN?"), "7")
-        self.assertLess(mark, server.mark())
+        # Said once each, time-stamped as every event.
+        server.wait_log(r"^zorvane-ctl: \S+Z \S+: [^;]+; reopening every second$", since=mark)
+        server.wait_log(r"^zorvane-ctl: \S+Z \S+: port back, reading the limits again$", since=mark)
 
         # Ctrl-C while both are connected: both closed, status 0.
         self.assertEqual(server.interrupt(), 0)
         self.assertTrue(a.closed() and b.closed())
+        server.wait_log("stopped")
+
+    def test_sigterm_stops_as_ctrl_c_does(self):
+        server = self.serve()
+        client = server.connect()
+        self.assertEqual(client.ask("*OPC?"), "1")
+        server.proc.terminate()
+        self.assertEqual(server.proc.wait(10), 0)
+        self.assertTrue(client.closed())
+        server.wait_log("stopping: SIGTERM")
         server.wait_log("stopped")
 
     def test_random_bytes_never_move_the_module(self):

@@ -42,6 +42,24 @@ TEST(DeviceFrameTest, FilledSetFrames)
     EXPECT_EQ(Bytes(output), Bytes(startOutput));
 }
 
+// The tool and the server make their set frames afresh: byte for byte what the window's
+// stored frames hold once filled with the same value.
+TEST(DeviceFrameTest, SetFramesMadeAfreshMatchTheFilledStoredFrames)
+{
+    for (uint16_t value : {0, 1, 96, 254, 255, 256, 0x1234, 0xFFFF}) {
+        SCOPED_TRACE(value);
+        DeviceFrame channel = startChannel;
+        FillSetChannel(channel, static_cast<uint8_t>(value));
+        EXPECT_EQ(Bytes(SetFrame(CMD_CHANNEL, value)), Bytes(channel));
+        DeviceFrame power = startPower;
+        FillSetPower(power, value);
+        EXPECT_EQ(Bytes(SetFrame(CMD_POWER, value)), Bytes(power));
+        DeviceFrame output = startOutput;
+        FillSetOutput(output, value != 0 ? 1 : 0);
+        EXPECT_EQ(Bytes(SetFrame(CMD_OUTPUT, value)), Bytes(output));
+    }
+}
+
 TEST(DeviceFrameTest, MadeFramesCarryTheirFormValueAndChecksum)
 {
     EXPECT_EQ(Bytes(MakeFrame(FORM_RESPONSE, CMD_POWER, 700)),

@@ -100,4 +100,21 @@ TEST(FrequencyLabelTest, FrequencyZeroHasNoWavelength)
     EXPECT_EQ(std::string(small), "15");
 }
 
+TEST(ValueFormatTest, PowerInDbmWithTwoDecimals)
+{
+    EXPECT_EQ(PowerText(1000), "10.00");
+    EXPECT_EQ(PowerText(819), "8.19");
+    EXPECT_EQ(PowerText(5), "0.05");
+    EXPECT_EQ(PowerText(65535), "655.35");
+}
+
+// Every escape reads one way: a backslash the module or a client sent is escaped too.
+TEST(ValueFormatTest, PrintableEscapesWhatATerminalCannotShow)
+{
+    EXPECT_EQ(Printable("CHAN 5; *IDN?~"), "CHAN 5; *IDN?~");
+    EXPECT_EQ(Printable(std::string("a\0b\x1F\x7F\x80\xFF", 7)), "a\\x00b\\x1F\\x7F\\x80\\xFF");
+    EXPECT_EQ(Printable("\\x41"), "\\x5Cx41");
+    EXPECT_EQ(Printable("\t\r\n"), "\\x09\\x0D\\x0A");
+}
+
 }  // namespace

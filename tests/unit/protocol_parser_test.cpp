@@ -166,7 +166,8 @@ TEST(ResponseParserTest, RandomStreamAppliesExactlyTheValidFrames)
             FeedResponseByte(parser, parsed, parsedDisplay, static_cast<uint8_t>(rng()), 4);
         FeedResponseByte(parser, parsed, parsedDisplay, stream[i], 3);
         if (next < accepted.size() && accepted[next].first == i)
-            ApplyResponse(expected, accepted[next++].second, expectedDisplay);
+            RenderResponse(ApplyResponse(expected, accepted[next++].second), expected,
+                           expectedDisplay);
         ASSERT_EQ(StateText(parsed), StateText(expected)) << "after byte " << i;
         ASSERT_EQ(parsedDisplay.log.size(), expectedDisplay.log.size()) << "after byte " << i;
     }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-#include "protocol/ResponseParser.h"
+#include "ResponseView.h"
 
 namespace protocol_test {
 

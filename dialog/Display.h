@@ -1,5 +1,5 @@
-// What a response asks of the window. The window implements it on its controls;
-// tests record the calls.
+// The window's controls as a response's rendering sees them. The window implements it on
+// its controls; tests record the calls.
 #pragma once
 
 enum class DisplayText {
