@@ -22,7 +22,8 @@ using std::chrono::steady_clock;
 
 namespace {
 
-constexpr size_t MAX_CONNECTIONS = 32;  // per listener; links count as clients too
+// Connections to one listener beyond one a client: for lookups and probes beside the links.
+constexpr size_t SPARE_CONNECTIONS = 8;
 constexpr auto PORTMAPPER_WAIT = std::chrono::seconds(1);
 
 int64_t NowMs()
@@ -389,9 +390,10 @@ void Door::Admit(Listener& listener, tcp::socket socket)
     const Endpoint peer = FromAsio(remote);
     if (!admission.Allows(peer))
         return;  // the socket closes as it goes
-    if (listener.connections >= MAX_CONNECTIONS) {
-        log.Event("refused " + FormatEndpoint(peer) + ": already " +
-                  std::to_string(MAX_CONNECTIONS) + " connections to the " + listener.what);
+    const size_t most = admission.MostClients() + SPARE_CONNECTIONS;
+    if (listener.connections >= most) {
+        log.Event("refused " + FormatEndpoint(peer) + ": already " + std::to_string(most) +
+                  " connections to the " + listener.what);
         return;
     }
     socket.set_option(tcp::no_delay(true), error);

@@ -304,6 +304,13 @@ class Vxi11Test(support.SimTest):
         self.assertTrue(self.instrument(server).query("*IDN?").startswith("Zorvane,"))
         self.assertEqual(set_frames(self.sim, mark), [])
 
+        # Connections beyond one a client and eight more are closed at once.
+        crowd = [socket.create_connection(core, 2) for _ in range(16)]
+        for sock in crowd:
+            self.addCleanup(sock.close)
+        server.wait_log(r"refused 127\.0\.0\.1:\d+: already 16 connections to the VXI-11 core "
+                        r"channel")
+
 
 class DiscoveryTest(support.SimTest):
     """lxi discover in one network namespace finds the server listening in another."""
