@@ -40,6 +40,9 @@ class Vxi11Test(support.SimTest):
 
     def instrument(self, server):
         """pyvisa through the portmapper, closed before the server stops."""
+        self.assertFalse(server.portmapper.startswith("no portmapper"),
+                         "port 111 is another program's, which pyvisa would reach: %s"
+                         % server.portmapper)
         inst = server.instrument()
         self.addCleanup(inst.close)
         return inst
