@@ -192,6 +192,7 @@ class Vxi11Test(support.SimTest):
     def test_without_a_portmapper_the_log_names_the_port(self):
         holder = socket.socket()
         self.addCleanup(holder.close)
+        holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # past earlier TIME_WAITs
         try:
             holder.bind(("127.0.0.1", 111))
         except OSError as error:
