@@ -174,17 +174,22 @@ Parsed ParseArgs(const std::vector<std::string>& args, Options& options, std::st
         "serve", Command::Serve, "hold the port and serve the module as a SCPI instrument over TCP",
         "Reads the module's limits and settings as info does, then serves it as a SCPI\n"
         "instrument: lines of text over TCP (pyvisa: TCPIP::HOST::PORT::SOCKET, with\n"
-        "read_termination '\\n'). Ctrl-C stops it, with status 0.");
+        "read_termination '\\n'), and as the VXI-11 instrument inst0 (pyvisa:\n"
+        "TCPIP::HOST::INSTR), found through the portmapper on port 111. Ctrl-C stops it,\n"
+        "with status 0.");
     serving->add_option("--listen", serve.listen, "where it listens")
         ->type_name("ADDR:PORT")
         ->capture_default_str();
     serving->add_option("--allow", serve.allow, "the clients let in (default: all)")
         ->type_name("ADDR[/BITS],...");
-    Whole(serving->add_option("--max-clients", serve.maxClients, "connections at a time"), "N", 1,
-          64)
+    Whole(serving->add_option("--max-clients", serve.maxClients,
+                              "clients at a time, connections and VXI-11 links together"),
+          "N", 1, 64)
         ->capture_default_str();
     serving->add_flag("--trace", serve.trace,
                       "log every command and frame with a time stamp on standard error");
+    serving->add_flag_callback(
+        "--no-vxi11", [&serve] { serve.vxi11 = false; }, "the raw socket alone, without VXI-11");
 
     std::string topic;
     CLI::App* help = app.add_subcommand("help", "show the help of COMMAND");

@@ -21,6 +21,7 @@ struct ServeOptions {
     std::string allow;                      // ADDR[/BITS],... ("" lets every address in)
     long maxClients = 8;
     bool trace = false;
+    bool vxi11 = true;
 };
 
 struct Options {

@@ -5,6 +5,7 @@
 #include "link/TracePort.h"
 #include "net/Loop.h"
 #include "net/SocketDoor.h"
+#include "net/Vxi11Door.h"
 #include "net/Turns.h"
 #include "scpi/ScpiSession.h"
 
@@ -13,7 +14,9 @@ namespace {
 // A client's SCPI session as the doors see it.
 class ScpiLines : public LineSession {
 public:
-    explicit ScpiLines(Instrument& instrument) : session(instrument) {}
+    ScpiLines(Instrument& instrument, std::function<std::string()> lockedBy)
+        : session(instrument, std::move(lockedBy))
+    {}
 
     std::string Execute(const std::string& line) override { return session.Execute(line); }
     void LineTooLong() override { session.LineTooLong(); }
@@ -30,10 +33,14 @@ class ScpiSessions : public SessionFactory {
 public:
     explicit ScpiSessions(Instrument& instrument) : instrument(instrument) {}
 
-    std::unique_ptr<LineSession> Open(const ClientInfo&) override
+    std::unique_ptr<LineSession> Open(const ClientInfo& who) override
     {
-        return std::make_unique<ScpiLines>(instrument);
+        return std::make_unique<ScpiLines>(instrument, [this, name = who.name] {
+            return locks ? locks->LockedBy(name) : std::string();
+        });
     }
+
+    const Vxi11Door* locks = nullptr;  // where locks are held, if anywhere
 
 private:
     Instrument& instrument;
@@ -70,9 +77,18 @@ int RunServe(const ServeOptions& options, int64_t timeoutMs, const std::string& 
     if (!door.Listen(at, bound, error))
         return fail("cannot listen on " + options.listen + ": " + error);
     log.Event("listening on " + FormatEndpoint(bound) + " for SCPI clients of " + portName);
+    std::unique_ptr<Vxi11Door> vxi11;
+    if (options.vxi11) {
+        vxi11 = std::make_unique<Vxi11Door>(loop.Context(), turns, admission, sessions, log);
+        if (!vxi11->Listen(at.address, error))
+            return fail("cannot listen for VXI-11 on " + FormatIpv4(at.address) + ": " + error);
+        sessions.locks = vxi11.get();
+    }
     loop.Run([&](const std::string& why) {
         log.Event("stopping: " + why);
         door.Close();
+        if (vxi11)
+            vxi11->Close();
         turns.Stop();
     });
     port.Close();

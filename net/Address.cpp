@@ -47,13 +47,17 @@ bool ParseEndpoint(const std::string& text, Endpoint& endpoint, std::string& err
     return true;
 }
 
+std::string FormatIpv4(uint32_t address)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
+                  address >> 8 & 0xFF, address & 0xFF);
+    return text;
+}
+
 std::string FormatEndpoint(const Endpoint& endpoint)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", endpoint.address >> 24,
-                  endpoint.address >> 16 & 0xFF, endpoint.address >> 8 & 0xFF,
-                  endpoint.address & 0xFF, static_cast<unsigned>(endpoint.port));
-    return text;
+    return FormatIpv4(endpoint.address) + ":" + std::to_string(endpoint.port);
 }
 
 bool AllowList::Parse(const std::string& text, std::string& error)

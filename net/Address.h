@@ -15,6 +15,7 @@ bool ParseIpv4(const std::string& text, uint32_t& address);
 // "ADDR:PORT" with PORT 0-65535 (0: any free port).
 bool ParseEndpoint(const std::string& text, Endpoint& endpoint, std::string& error);
 
+std::string FormatIpv4(uint32_t address);
 std::string FormatEndpoint(const Endpoint& endpoint);
 
 // Networks clients may connect from. Empty: every address.

@@ -3,6 +3,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <map>
+#include "net/AsioDoor.h"
 #include "net/Conversation.h"
 
 namespace asio = boost::asio;
@@ -12,16 +13,6 @@ using boost::system::error_code;
 namespace {
 
 constexpr int SEND_BUFFER = 64 * 1024;  // fixed, so a client that never reads holds little
-
-#ifdef _WIN32
-// No other program may take the port over while we listen.
-using ExclusiveAddress = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
-#endif
-
-Endpoint FromAsio(const tcp::endpoint& endpoint)
-{
-    return {endpoint.address().to_v4().to_uint(), endpoint.port()};
-}
 
 class Connection;
 
@@ -104,18 +95,15 @@ private:
 
     void Send(const std::string& reply)
     {
-        queued += reply;
-        if (sending.empty()) {
-            sending.swap(queued);
+        if (outbox.Add(reply))
             Write();
-        }
-        if (sending.size() + queued.size() > MAX_UNSENT)
+        if (outbox.Held() > MAX_UNSENT)
             Drop("dropped: it does not read its replies");
     }
 
     void Write()
     {
-        socket.async_write_some(asio::buffer(sending),
+        socket.async_write_some(asio::buffer(outbox.Sending()),
                                 [self = shared_from_this()](const error_code& error, size_t size) {
                                     self->OnWritten(error, size);
                                 });
@@ -129,10 +117,7 @@ private:
             Drop("dropped: its connection failed");
             return;
         }
-        sending.erase(0, size);
-        sending += queued;
-        queued.clear();
-        if (!sending.empty())
+        if (outbox.Sent(size))
             Write();
         else
             DropIfDone();
@@ -140,7 +125,7 @@ private:
 
     bool DropIfDone()
     {
-        if (!ended || talk.Waiting() > 0 || !sending.empty())
+        if (!ended || talk.Waiting() > 0 || !outbox.Empty())
             return false;
         Drop("closed");
         return true;
@@ -170,10 +155,9 @@ private:
     Conversation talk;
     std::array<char, 4096> input;
     bool reading = false;
-    bool ended = false;   // sends no more
-    bool gone = false;    // closed and forgotten
-    std::string sending;  // under way
-    std::string queued;   // replies made while sending
+    bool ended = false;  // sends no more
+    bool gone = false;   // closed and forgotten
+    Outbox outbox;       // its replies
 };
 
 void Door::Accept()
@@ -225,31 +209,11 @@ SocketDoor::~SocketDoor()
 
 bool SocketDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    tcp::acceptor& acceptor = impl->acceptor;
-    const tcp::endpoint endpoint(asio::ip::address_v4(at.address), at.port);
     error_code code;
-    acceptor.open(endpoint.protocol(), code);
-#ifdef _WIN32
-    if (!code)
-        acceptor.set_option(ExclusiveAddress(true), code);
-#else
-    if (!code)
-        acceptor.set_option(tcp::acceptor::reuse_address(true), code);  // a restart finds it free
-#endif
-    if (!code)
-        acceptor.bind(endpoint, code);
-    if (!code)
-        acceptor.listen(16, code);
-    tcp::endpoint local;
-    if (!code)
-        local = acceptor.local_endpoint(code);
-    if (code) {
+    if (!OpenListener(impl->acceptor, at, bound, code)) {
         error = code.message();
-        error_code ignored;
-        acceptor.close(ignored);
         return false;
     }
-    bound = FromAsio(local);
     impl->Accept();
     return true;
 }

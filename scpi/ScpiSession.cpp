@@ -60,7 +60,9 @@ bool Matches(const std::vector<Node>& nodes, size_t i, const std::vector<std::st
 
 }  // namespace
 
-ScpiSession::ScpiSession(Instrument& instrument) : instrument(instrument) {}
+ScpiSession::ScpiSession(Instrument& instrument, std::function<std::string()> lockedBy)
+    : instrument(instrument), lockedBy(std::move(lockedBy))
+{}
 
 const std::vector<ScpiSession::Command>& ScpiSession::Table()
 {
@@ -142,6 +144,8 @@ std::string ScpiSession::Execute(const std::string& input)
             Fail(SCPI_PARAM_NOT_ALLOWED);
             continue;
         }
+        if (Refused(*command))
+            continue;
         std::string reply;
         (this->*command->handler)(unit, reply);
         if (!reply.empty())
@@ -151,6 +155,20 @@ std::string ScpiSession::Execute(const std::string& input)
     for (const std::string& reply : replies)
         out += (out.empty() ? "" : ";") + reply;
     return out.empty() ? out : out + "\n";
+}
+
+// What would send a set frame, or read the module again, is refused while another client
+// holds the lock.
+bool ScpiSession::Refused(const Command& command)
+{
+    if (command.query || (command.pattern[0] == '*' && command.handler != &ScpiSession::Rst) ||
+        !lockedBy)
+        return false;
+    const std::string holder = lockedBy();
+    if (holder.empty())
+        return false;
+    Fail(SCPI_EXECUTION, "locked by " + holder);
+    return true;
 }
 
 void ScpiSession::LineTooLong()

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,7 +12,9 @@
 
 class ScpiSession {
 public:
-    explicit ScpiSession(Instrument& instrument);
+    // lockedBy names the client that holds the instrument locked against this one ("" when
+    // none does): sets and *RST are then refused.
+    explicit ScpiSession(Instrument& instrument, std::function<std::string()> lockedBy = {});
 
     // Executes one complete line (its LF removed; a CR before the LF is ignored here).
     // Returns the reply to send back: "" for none, else one line ending in LF.
@@ -35,6 +38,7 @@ private:
     };
     static const std::vector<Command>& Table();
 
+    bool Refused(const Command& command);
     const Command* Find(const std::vector<std::string>& mnemonics, bool common, bool query) const;
     void Fail(int code, const std::string& detail = "");
     bool Module(ModuleResult result);
@@ -81,6 +85,7 @@ private:
     bool Register(const ScpiUnit& unit, uint8_t& value);
 
     Instrument& instrument;
+    std::function<std::string()> lockedBy;
     std::deque<std::pair<int, std::string>> errors;
     uint8_t esr = 0;
     uint8_t ese = 0;

@@ -12,7 +12,7 @@ packages=(
   wine64
   xvfb xdotool imagemagick x11-utils socat
   fonts-crosextra-caladea fonts-dejavu-core fonts-droid-fallback
-  python3-pyvisa python3-pyvisa-py
+  python3-pyvisa python3-pyvisa-py lxi-tools rpcbind
 )
 
 missing=()

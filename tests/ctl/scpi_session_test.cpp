@@ -246,6 +246,27 @@ TEST_F(ScpiTest, AnotherAnswerIsWhatLaterQueriesSeeAndIsNamed)
     EXPECT_EQ(port.Sets(), std::vector<std::string>{});
 }
 
+TEST_F(ScpiTest, AnotherClientsLockRefusesSetsAndRstButNotQueries)
+{
+    std::string holder = "VXI-11 link 2 (127.0.0.1)";
+    ScpiSession locked(instrument, [&holder] { return holder; });
+    port.written.clear();
+    EXPECT_EQ(locked.Execute("CHAN 5;CHAN?;*RST;POW 8;OUTP OFF;FREQ MAX;WAV MIN;POW?"),
+              "1;10.00\n");
+    EXPECT_EQ(port.Sets(), std::vector<std::string>{});
+    EXPECT_EQ(port.written.size(), 2u) << "only the two queries reached the module";
+    // The client's own registers are no device's business: they still work.
+    EXPECT_EQ(locked.Execute("*ESE 16;*ESE?"), "16\n");
+    const std::string refused = "-200,\"Execution error; locked by VXI-11 link 2 (127.0.0.1)\"\n";
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(locked.Execute("SYST:ERR?"), refused) << i;
+    EXPECT_EQ(locked.Execute("SYST:ERR?"), "0,\"No error\"\n");
+
+    holder.clear();  // released
+    EXPECT_EQ(locked.Execute("CHAN 5;CHAN?"), "5\n");
+    EXPECT_EQ(port.Sets().size(), 1u);
+}
+
 TEST_F(ScpiTest, StatusRegisters)
 {
     const Case cases[] = {

@@ -56,6 +56,25 @@ def server_times(lines):
     return times
 
 
+def paced_round_trips(inst, label):
+    """CHAN? and a confirmed CHAN <n>, 200 of each, against the line's floor; back at channel 1
+    and closed after. Returns the times of CHAN?."""
+    query, confirmed = [], []
+    for i in range(200):
+        t = time.perf_counter()
+        inst.query("CHAN?")
+        query.append(time.perf_counter() - t)
+        t = time.perf_counter()
+        inst.query("CHAN %d;*OPC?" % (i % 96 + 1))
+        confirmed.append(time.perf_counter() - t)
+    print("%s: CHAN? median %.2f ms, CHAN <n> confirmed median %.2f ms, floor %.2f ms "
+          "(%.2fx, %.2fx)" % (label, median_ms(query), median_ms(confirmed), FLOOR_MS,
+                              median_ms(query) / FLOOR_MS, median_ms(confirmed) / FLOOR_MS))
+    inst.query("CHAN 1;*OPC?")
+    inst.close()
+    return query
+
+
 def clients_at_once(server, clients=8, each=200):
     """Every reply right and in order per client; the total time."""
     errors = []
@@ -84,21 +103,8 @@ def main(ctl, sim_exe):
 
     sim = harness.Sim(links, 40, "--pace")
     server = support.Server([ctl, "-p", str(sim.link)])
-    inst = server.resource()
-    query, confirmed = [], []
-    for i in range(200):
-        t = time.perf_counter()
-        inst.query("CHAN?")
-        query.append(time.perf_counter() - t)
-        t = time.perf_counter()
-        inst.query("CHAN %d;*OPC?" % (i % 96 + 1))
-        confirmed.append(time.perf_counter() - t)
-    print("paced: CHAN? median %.2f ms, CHAN <n> confirmed median %.2f ms, floor %.2f ms "
-          "(%.2fx, %.2fx)" % (median_ms(query), median_ms(confirmed), FLOOR_MS,
-                              median_ms(query) / FLOOR_MS, median_ms(confirmed) / FLOOR_MS))
-    inst.query("CHAN 1;*OPC?")
-    inst.close()  # eight clients are the most let in
-    server.wait_log("client 1 closed")
+    query = paced_round_trips(server.resource(), "paced")
+    server.wait_log("client 1 closed")  # eight clients are the most let in
     total, errors = clients_at_once(server)
     back_to_back = 1600 * statistics.median(query)
     print("paced: 8 clients x 200 queries in %.2f s, %d wrong or out of order; 1600 exchanges "

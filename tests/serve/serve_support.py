@@ -6,8 +6,10 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import unittest
 from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
@@ -16,6 +18,9 @@ import harness  # noqa: E402  (the simulator on a link, and clean-up on exit)
 import pyvisa  # noqa: E402  (Debian's python3-pyvisa with python3-pyvisa-py)
 
 LISTENING = re.compile(r"listening on ([\d.]+):(\d+) ")
+VXI11 = re.compile(r"VXI-11 core channel on ([\d.]+):(\d+) \(inst0\), abort channel on [\d.]+:(\d+)")
+PORTMAPPER = re.compile(r"(portmapper on [\d.]+:111 \(.*\)|registered with the portmapper on "
+                        r"127\.0\.0\.1:111|no portmapper: .*)$")
 
 
 class Links:
@@ -41,6 +46,11 @@ class Server:
         threading.Thread(target=self._pump, daemon=True).start()
         match = self.wait_log(LISTENING, 30, "the listening line")
         self.address = (match.group(1), int(match.group(2)))
+        if "--no-vxi11" not in options:
+            match = self.wait_log(VXI11, 10, "the VXI-11 line")
+            self.core = (match.group(1), int(match.group(2)))
+            self.abort_port = int(match.group(3))
+            self.portmapper = self.wait_log(PORTMAPPER, 10, "the portmapper line").group(1)
 
     def _pump(self):
         for line in self.proc.stderr:
@@ -81,6 +91,14 @@ class Server:
         harness._cleanups.append(inst.close)
         return inst
 
+    def instrument(self, timeout_ms=2000):
+        """pyvisa on the VXI-11 door, found through the portmapper on port 111."""
+        rm = pyvisa.ResourceManager("@py")
+        inst = rm.open_resource("TCPIP::%s::inst0::INSTR" % self.core[0], read_termination="\n",
+                                write_termination="\n", timeout=timeout_ms)
+        harness._cleanups.append(inst.close)
+        return inst
+
     def connect(self, source="127.0.0.1"):
         client = Client(self.address, source)
         harness._cleanups.append(client.close)
@@ -90,6 +108,32 @@ class Server:
         """Ctrl-C; returns the exit status."""
         self.proc.send_signal(signal.SIGINT)
         return self.proc.wait(timeout)
+
+
+def closed(sock, timeout=3.0):
+    """True once the server has closed the connection (what it sent is passed over)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        sock.settimeout(max(deadline - time.monotonic(), 0.001))
+        try:
+            if not sock.recv(65536):
+                return True
+        except socket.timeout:
+            return False
+        except ConnectionError:
+            return True
+    return False
+
+
+class SimTest(unittest.TestCase):
+    """A test with the simulated module of its own on a link in a folder of its own."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.links = Links(self.tmp.name)
+        self.sim = harness.Sim(self.links, 40)
+        self.addCleanup(self.sim.stop)
 
 
 class Client:
@@ -126,18 +170,7 @@ class Client:
         return self.line(timeout)
 
     def closed(self, timeout=3.0):
-        """True once the server has closed the connection (what it sent is passed over)."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            self.sock.settimeout(max(deadline - time.monotonic(), 0.001))
-            try:
-                if not self.sock.recv(65536):
-                    return True
-            except socket.timeout:
-                return False
-            except ConnectionError:
-                return True
-        return False
+        return closed(self.sock, timeout)
 
     def close(self):
         self.sock.close()
@@ -193,3 +226,16 @@ def check_every_command(test, inst, sim):
     codes = [inst.query("SYST:ERR?").split(",")[0] for _ in range(5)]
     test.assertEqual(codes, ["-222", "-222", "-113", "-109", "0"])
     test.assertEqual([e.data for e in sim.frames("RX", mark) if e.data.startswith("00 01")], [])
+
+
+def check_silent_module(test, inst, sim):
+    """A query the module does not answer: no reply (pyvisa times out), then -241 queued;
+    the module back, the channel set by check_every_command is read."""
+    sim.command("mute 1")
+    inst.timeout = 1500
+    with test.assertRaises(pyvisa.errors.VisaIOError) as raised:
+        inst.query("CHAN?")
+    test.assertEqual(raised.exception.error_code, pyvisa.constants.StatusCode.error_timeout)
+    sim.command("unmute 1")
+    test.assertEqual(inst.query("SYST:ERR?").split(",")[0], "-241")
+    test.assertEqual(inst.query("CHAN?"), "45")

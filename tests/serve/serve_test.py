@@ -4,13 +4,9 @@ Usage: serve_test.py --ctl PATH-TO-zorvane-ctl --sim PATH-TO-zorvane-sim [unitte
 import random
 import re
 import socket
-import sys
-import tempfile
-import threading
 import time
 import unittest
 
-import pyvisa
 
 import serve_support as support
 from serve_support import harness
@@ -18,14 +14,7 @@ from serve_support import harness
 CTL = None
 
 
-class ServeTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        self.links = support.Links(self.tmp.name)
-        self.sim = harness.Sim(self.links, 40)
-        self.addCleanup(self.sim.stop)
-
+class ServeTest(support.SimTest):
     def serve(self, *options):
         return support.Server([CTL, "-p", str(self.sim.link)], *options)
 
@@ -33,16 +22,7 @@ class ServeTest(unittest.TestCase):
         server = self.serve()
         inst = server.resource()
         support.check_every_command(self, inst, self.sim)
-
-        # A silent module: the query gets no reply (pyvisa times out), then -241.
-        self.sim.command("mute 1")
-        inst.timeout = 1500
-        with self.assertRaises(pyvisa.errors.VisaIOError) as raised:
-            inst.query("CHAN?")
-        self.assertEqual(raised.exception.error_code, pyvisa.constants.StatusCode.error_timeout)
-        self.sim.command("unmute 1")
-        self.assertEqual(inst.query("SYST:ERR?").split(",")[0], "-241")
-        self.assertEqual(inst.query("CHAN?"), "45")
+        support.check_silent_module(self, inst, self.sim)
         self.assertEqual(server.interrupt(), 0)
 
     def test_clients_at_once(self):
