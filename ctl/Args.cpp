@@ -190,7 +190,7 @@ Parsed ParseArgs(const std::vector<std::string>& args, Options& options, std::st
     serving->add_flag("--trace", serve.trace,
                       "log every command and frame with a time stamp on standard error");
     serving->add_flag_callback(
-        "--no-vxi11", [&serve] { serve.vxi11 = false; }, "serve the raw socket alone, no VXI-11");
+        "--no-vxi11", [&serve] { serve.vxi11 = false; }, "the raw socket alone, without VXI-11");
     CLI::Option* noHttp = serving->add_flag("--no-http", serve.noHttp, "no page for browsers");
     serving
         ->add_option("--http", serve.http,

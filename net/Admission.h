@@ -21,6 +21,7 @@ public:
     void Leave();
 
     size_t Clients() const { return clients; }
+    size_t MostClients() const { return maxClients; }
 
 private:
     AllowList allow;

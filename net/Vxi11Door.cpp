@@ -22,7 +22,8 @@ using std::chrono::steady_clock;
 
 namespace {
 
-constexpr size_t MAX_CONNECTIONS = 32;  // per listener; links count as clients too
+// Connections to one listener beyond one a client: for lookups and probes beside the links.
+constexpr size_t SPARE_CONNECTIONS = 8;
 constexpr auto PORTMAPPER_WAIT = std::chrono::seconds(1);
 
 int64_t NowMs()
@@ -34,7 +35,7 @@ struct Door;
 
 // A TCP listener of RPC records and the dispatcher that answers them.
 struct Listener {
-    std::string what;  // "core channel"
+    std::string what;  // "VXI-11 core channel"
     RpcDispatcher rpc;
     tcp::acceptor acceptor;
     size_t connections = 0;
@@ -107,22 +108,29 @@ struct Door {
 
     Door(asio::io_context& io, Turns& turns, Admission& admission, SessionFactory& sessions,
          ServerLog& log)
-        : io(io), turns(turns), admission(admission), log(log),
-          core({sessions, log, NowMs,
-                [&admission](const Endpoint& peer, ClientInfo& who) {
-                    return admission.Enter("VXI-11", peer, who);
-                },
-                [&admission] { admission.Leave(); },
-                [this](uint32_t lid) { this->turns.Want(std::make_shared<LinkTurn>(*this, lid)); },
-                [this](uint64_t connection, const std::string& reply) {
-                    const auto found = connections.find(connection);
-                    if (found != connections.end())
-                        found->second->Deliver(reply);
-                }}),
+        : io(io), turns(turns), admission(admission), log(log), core(CoreServices(sessions)),
           coreChannel(io, "VXI-11 core channel"), abortChannel(io, "VXI-11 abort channel"),
           portmapperTcp(io, "portmapper"), portmapperUdp(io), timer(io)
     {
         portmapper.Serve(portmapperTcp.rpc);
+    }
+
+    // What the links need of the server: admission, turns, and a way back to their calls.
+    Vxi11Core::Services CoreServices(SessionFactory& sessions)
+    {
+        return {sessions,
+                log,
+                NowMs,
+                [this](const Endpoint& peer, ClientInfo& who) {
+                    return admission.Enter("VXI-11", peer, who);
+                },
+                [this] { admission.Leave(); },
+                [this](uint32_t lid) { turns.Want(std::make_shared<LinkTurn>(*this, lid)); },
+                [this](uint64_t connection, const std::string& reply) {
+                    const auto found = connections.find(connection);
+                    if (found != connections.end())
+                        found->second->Deliver(reply);
+                }};
     }
 
     bool Listen(uint32_t address, std::string& error);
@@ -237,6 +245,7 @@ void RpcConnection::Leave()
 {
     if (gone)
         return;
+    const auto self = shared_from_this();  // the door's may be the last reference
     gone = true;
     error_code ignored;
     socket.close(ignored);
@@ -381,9 +390,10 @@ void Door::Admit(Listener& listener, tcp::socket socket)
     const Endpoint peer = FromAsio(remote);
     if (!admission.Allows(peer))
         return;  // the socket closes as it goes
-    if (listener.connections >= MAX_CONNECTIONS) {
-        log.Event("refused " + FormatEndpoint(peer) + ": already " +
-                  std::to_string(MAX_CONNECTIONS) + " connections to the " + listener.what);
+    const size_t most = admission.MostClients() + SPARE_CONNECTIONS;
+    if (listener.connections >= most) {
+        log.Event("refused " + FormatEndpoint(peer) + ": already " + std::to_string(most) +
+                  " connections to the " + listener.what);
         return;
     }
     socket.set_option(tcp::no_delay(true), error);
@@ -447,10 +457,7 @@ Vxi11Door::Vxi11Door(asio::io_context& io, Turns& turns, Admission& admission,
     : impl(std::make_unique<Impl>(io, turns, admission, sessions, log))
 {}
 
-Vxi11Door::~Vxi11Door()
-{
-    Close();
-}
+Vxi11Door::~Vxi11Door() = default;
 
 bool Vxi11Door::Listen(uint32_t address, std::string& error)
 {

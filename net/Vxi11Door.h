@@ -25,7 +25,7 @@ public:
     std::string LockedBy(const std::string& client) const;
 
     // Closes every connection and link, and takes back a registration with the machine's
-    // portmapper.
+    // portmapper: before the door goes, once it has listened.
     void Close();
 
 private:

@@ -56,6 +56,7 @@ TEST(ArgsTest, SharedOptionsGoBeforeOrAfterTheCommand)
     EXPECT_EQ(o.serve.allow, "10.0.0.0/8");
     EXPECT_EQ(o.serve.maxClients, 2);
     EXPECT_TRUE(o.serve.trace);
+    EXPECT_TRUE(o.serve.vxi11);
     o = Accepted({"-p", "5", "serve"});
     EXPECT_EQ(o.serve.listen, "127.0.0.1:5025");
     EXPECT_EQ(o.serve.maxClients, 8);
@@ -65,6 +66,7 @@ TEST(ArgsTest, SharedOptionsGoBeforeOrAfterTheCommand)
     EXPECT_EQ(o.serve.http, "0.0.0.0:8080");
     EXPECT_EQ(o.serve.webPasswordFile, "pw");
     EXPECT_TRUE(Accepted({"-p", "5", "serve", "--no-http"}).serve.noHttp);
+    EXPECT_FALSE(Accepted({"serve", "--no-vxi11", "-p", "5"}).serve.vxi11);
 
     EXPECT_EQ(Accepted({"ports"}).command, Command::Ports);  // the only command without a port
     EXPECT_EQ(Accepted({"-p", "1", "monitor", "--duration", "100"}).durationMs, 100);
@@ -151,6 +153,7 @@ TEST(ArgsTest, UsageErrors)
         {{"-p", "1", "serve", "--max-clients", "65"}, "--max-clients: Value 65 not in range"},
         {{"-p", "1", "serve", "--no-http", "--http", "127.0.0.1:8080"},
          "--no-http excludes --http"},
+        {{"-p", "1", "info", "--no-vxi11"}, "not expected: --no-vxi11"},
         {{"-p", "1", "sweep", "power", "--from", "--to", "3"}, "--from: '--to' is not a decimal"},
         {{"-p", "1", "sweep", "channel", "--step", "0"}, "--step: must be above 0"},
         {{"-p", "1", "sweep", "power", "--step", "100001"}, "--step: must be above 0"},

@@ -22,7 +22,6 @@ namespace {
 namespace asio = boost::asio;
 using asio::ip::tcp;
 using boost::system::error_code;
-using namespace std::chrono_literals;
 
 class RecordingLog : public ServerLog {
 public:
@@ -94,13 +93,13 @@ private:
 // Runs the loop until done() or 10 s have passed.
 bool RunUntil(asio::io_context& io, const std::function<bool()>& done)
 {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         if (io.stopped())
             io.restart();
-        io.run_one_for(1ms);
+        io.run_one_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -210,7 +209,7 @@ protected:
         if (door)
             door->Close();
         turns.Stop();
-        io.run_for(1s);  // the aborted reads and writes end
+        io.run_for(std::chrono::seconds(1));  // the aborted reads and writes end
     }
 
     std::unique_ptr<Client> Connect(const char* from = "127.0.0.1", int sendBuffer = 0)
@@ -236,7 +235,7 @@ std::string Numbered(const std::string& prefix, int count, const std::string& en
 {
     std::string text;
     for (int i = 0; i < count; ++i)
-        text += prefix + std::to_string(i) + end + "\n";
+        text.append(prefix).append(std::to_string(i)).append(end).append("\n");
     return text;
 }
 

@@ -8,8 +8,10 @@ release build, as root (its portmapper takes port 111):
 Paced at 9600 baud: pyvisa round trips over VXI-11 of CHAN? and of a confirmed CHAN <n>
 against the line's floor. Unpaced: the server's own time per VXI-11 query from its --trace
 (the time it spent on the query's write call, its line and its read call, less the module's
-part). Eight VXI-11 links and eight raw clients at once, 200 queries each."""
+part). Eight VXI-11 links and eight raw clients at once, 200 queries each. The server's
+memory over links made and dropped half-written and records that never end."""
 import re
+import socket
 import statistics
 import sys
 import tempfile
@@ -17,10 +19,11 @@ import threading
 import time
 
 import bench_serve
+import rpc_client as rpc
 import serve_support as support
 from serve_support import harness
 
-CALL = re.compile(r" (VXI-11 link \d+ [<>] device_(?:write|read)|client \d+ [<>]) ")
+CALL = re.compile(r" (VXI-11 link \d+ [<>] device_(?:write|read)\b|client \d+ [<>] )")
 
 
 def union_s(intervals):
@@ -50,7 +53,7 @@ def server_times(lines):
         if not match:
             continue
         what = match.group(1)
-        key = re.sub(r" [<>]", "", what)
+        key = re.sub(r" [<>]", "", what).strip()
         if " < " in what:
             opened[key] = bench_serve.stamp(line)
         elif key in opened:
@@ -121,6 +124,23 @@ def main(ctl, sim_exe):
     print("unpaced, VXI-11: server time per query median %.3f ms, p99 %.3f ms (%d queries)"
           % (bench_serve.median_ms(times), times[int(len(times) * 0.99)] * 1000, len(times)))
     inst.close()
+    server.interrupt()
+
+    server = support.Server([ctl, "-p", str(sim.link)])
+    pid = server.proc.pid
+    raw = server.connect()
+    sizes = [bench_serve.rss_kb(pid)]
+    for _ in range(4):
+        for _ in range(250):
+            link = rpc.Link(server.core)
+            link.write(b"*IDN?;" * 1000, flags=0)  # a message never ended, past the limit
+            link.close()
+            endless = socket.create_connection(server.core)
+            endless.sendall(rpc.words(60000) + b"x" * 60000)  # a fragment that is not the last
+            endless.close()
+        raw.ask("*OPC?", timeout=60)
+        sizes.append(bench_serve.rss_kb(pid))
+    print("memory over 1000 links and 1000 endless records (every 250), VmRSS kB: %s" % sizes)
     server.interrupt()
     sim.stop()
 

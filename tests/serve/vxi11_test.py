@@ -40,6 +40,9 @@ class Vxi11Test(support.SimTest):
 
     def instrument(self, server):
         """pyvisa through the portmapper, closed before the server stops."""
+        self.assertFalse(server.portmapper.startswith("no portmapper"),
+                         "port 111 is another program's, which pyvisa would reach: %s"
+                         % server.portmapper)
         inst = server.instrument()
         self.addCleanup(inst.close)
         return inst
@@ -189,6 +192,7 @@ class Vxi11Test(support.SimTest):
     def test_without_a_portmapper_the_log_names_the_port(self):
         holder = socket.socket()
         self.addCleanup(holder.close)
+        holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # past earlier TIME_WAITs
         try:
             holder.bind(("127.0.0.1", 111))
         except OSError as error:
@@ -303,6 +307,13 @@ class Vxi11Test(support.SimTest):
         self.assertTrue(server.connect().ask("*IDN?").startswith("Zorvane,"))
         self.assertTrue(self.instrument(server).query("*IDN?").startswith("Zorvane,"))
         self.assertEqual(set_frames(self.sim, mark), [])
+
+        # Connections beyond one a client and eight more are closed at once.
+        crowd = [socket.create_connection(core, 2) for _ in range(16)]
+        for sock in crowd:
+            self.addCleanup(sock.close)
+        server.wait_log(r"refused 127\.0\.0\.1:\d+: already 16 connections to the VXI-11 core "
+                        r"channel")
 
 
 class DiscoveryTest(support.SimTest):

@@ -7,18 +7,18 @@
 
 namespace {
 
+BOOL CALLBACK CountLiveWindow(HWND hWnd, LPARAM counter)
+{
+    if (IsWindow(hWnd))
+        ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
 // The windows of this thread that are still alive.
 int ThreadWindowCount()
 {
     int count = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND hWnd, LPARAM counter) {
-            if (IsWindow(hWnd))
-                ++*reinterpret_cast<int*>(counter);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    EnumThreadWindows(GetCurrentThreadId(), CountLiveWindow, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 

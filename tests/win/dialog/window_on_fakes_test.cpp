@@ -25,16 +25,19 @@ void ReadyModule(DeviceStateRecord& state)
     state.stage = STAGE_READY;
 }
 
+void CALLBACK CloseErrorBox(HWND, UINT, UINT_PTR id, DWORD)
+{
+    if (HWND box = FindWindowA("#32770", "Application Error")) {
+        KillTimer(nullptr, id);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
 // Handles the window's queued messages the way the link's error box does: shows a real box,
 // whose own loop hands them out, and closes it from a timer.
 void ShowErrorBoxMeanwhile()
 {
-    const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-        if (HWND box = FindWindowA("#32770", "Application Error")) {
-            KillTimer(nullptr, id);
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
-    });
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseErrorBox);
     MessageBoxA(nullptr, "WARNING:  Open Failed", "Application Error", MB_ICONERROR);
     KillTimer(nullptr, timer);
 }
