@@ -17,7 +17,8 @@ from pathlib import Path
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "advapi32.dll",
                "msvcrt.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll",
                "version.dll", "shlwapi.dll", "uxtheme.dll", "winmm.dll", "ws2_32.dll", "mswsock.dll",
-               "setupapi.dll", "cfgmgr32.dll", "ntdll.dll"}
+               "setupapi.dll", "cfgmgr32.dll", "ntdll.dll",
+               "bcrypt.dll"}  # the system's random source (Vista and later), for session keys
 MACHINES = {0x14C: "i386", 0x8664: "x86-64"}
 RT_MANIFEST = 24
 SUPPORTED_OS = {
