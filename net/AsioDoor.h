@@ -3,6 +3,8 @@
 // files, which pay for Asio already.
 #pragma once
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include "net/Address.h"
@@ -13,10 +15,11 @@ Endpoint FromAsio(const AsioEndpoint& endpoint)
     return {endpoint.address().to_v4().to_uint(), endpoint.port()};
 }
 
-// Opens, binds and listens with room for backlog connections not yet accepted; bound is the
-// address it really has (port 0 gets one). On failure the acceptor is closed and code says why.
+// Opens, binds and listens; bound is the address it really has (port 0 gets one). On failure
+// the acceptor is closed and code says why. The backlog is the system's largest: a burst of
+// clients beyond a small one would wait for their connect to be tried again.
 inline bool OpenListener(boost::asio::ip::tcp::acceptor& acceptor, const Endpoint& at,
-                         Endpoint& bound, boost::system::error_code& code, int backlog = 16)
+                         Endpoint& bound, boost::system::error_code& code)
 {
     using boost::asio::ip::tcp;
     const tcp::endpoint endpoint(boost::asio::ip::address_v4(at.address), at.port);
@@ -34,7 +37,7 @@ inline bool OpenListener(boost::asio::ip::tcp::acceptor& acceptor, const Endpoin
     if (!code)
         acceptor.bind(endpoint, code);
     if (!code)
-        acceptor.listen(backlog, code);
+        acceptor.listen(boost::asio::socket_base::max_listen_connections, code);
     tcp::endpoint local;
     if (!code)
         local = acceptor.local_endpoint(code);
@@ -45,6 +48,29 @@ inline bool OpenListener(boost::asio::ip::tcp::acceptor& acceptor, const Endpoin
     }
     bound = FromAsio(local);
     return true;
+}
+
+// Hands each connection of a listening acceptor to admit, until the acceptor is closed. An
+// accept that fails (no descriptor left, say) is tried again after a pause on retry: tried at
+// once, it would fail again at once, and the loop would spin.
+template <typename Admit>
+void AcceptEach(boost::asio::ip::tcp::acceptor& acceptor, boost::asio::steady_timer& retry,
+                Admit admit)
+{
+    acceptor.async_accept([&acceptor, &retry, admit](const boost::system::error_code& error,
+                                                     boost::asio::ip::tcp::socket socket) {
+        if (error == boost::asio::error::operation_aborted || !acceptor.is_open())
+            return;
+        if (!error) {
+            admit(std::move(socket));
+            return AcceptEach(acceptor, retry, admit);
+        }
+        retry.expires_after(std::chrono::milliseconds(100));
+        retry.async_wait([&acceptor, &retry, admit](const boost::system::error_code& cancelled) {
+            if (!cancelled)
+                AcceptEach(acceptor, retry, admit);
+        });
+    });
 }
 
 // What a connection sends: one write under way at a time, what comes meanwhile queued behind.

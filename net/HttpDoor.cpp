@@ -26,7 +26,6 @@ namespace {
 constexpr size_t MAX_BUFFER = HTTP_MAX_HEADER + HTTP_MAX_BODY + 4096;  // one request and a bit
 constexpr int64_t LINGER_MS = 2000;               // reading what follows a refusal, before closing
 constexpr size_t MAX_LINGER = size_t{64} * 1024;  // and no more than this
-constexpr int64_t ACCEPT_RETRY_MS = 100;          // after a failed accept (out of descriptors)
 
 // On every response: no other page may frame this one or run code in it, and nothing is
 // cached (the values change).
@@ -72,7 +71,6 @@ struct Door {
         : io(io), turns(turns), admission(admission), routes(std::move(routes)), log(log)
     {}
 
-    void Accept();
     void Admit(tcp::socket socket);
     void Beat();
 };
@@ -373,23 +371,6 @@ private:
     std::array<char, 4096> scratch;
 };
 
-void Door::Accept()
-{
-    acceptor.async_accept([this](const error_code& error, tcp::socket socket) {
-        if (error == asio::error::operation_aborted || !acceptor.is_open())
-            return;
-        if (!error) {
-            Admit(std::move(socket));
-            return Accept();
-        }
-        retry.expires_after(std::chrono::milliseconds(ACCEPT_RETRY_MS));
-        retry.async_wait([this](const error_code& cancelled) {
-            if (!cancelled)
-                Accept();
-        });
-    });
-}
-
 void Door::Admit(tcp::socket socket)
 {
     error_code error;
@@ -446,11 +427,12 @@ bool HttpDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
     // A browser opens several connections at once, and a page reloaded opens them again.
     error_code code;
-    if (!OpenListener(impl->acceptor, at, bound, code, tcp::acceptor::max_listen_connections)) {
+    if (!OpenListener(impl->acceptor, at, bound, code)) {
         error = code.message();
         return false;
     }
-    impl->Accept();
+    AcceptEach(impl->acceptor, impl->retry,
+               [this](tcp::socket socket) { impl->Admit(std::move(socket)); });
     impl->Beat();
     return true;
 }

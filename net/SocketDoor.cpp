@@ -24,6 +24,7 @@ struct Door {
     SessionFactory& sessions;
     ServerLog& log;
     tcp::acceptor acceptor{io};
+    asio::steady_timer retry{io};  // of a failed accept
     std::map<const Connection*, std::shared_ptr<Connection>> connections;
 
     Door(asio::io_context& io, Turns& turns, Admission& admission, SessionFactory& sessions,
@@ -31,7 +32,6 @@ struct Door {
         : io(io), turns(turns), admission(admission), sessions(sessions), log(log)
     {}
 
-    void Accept();
     void Admit(tcp::socket socket);
 };
 
@@ -160,17 +160,6 @@ private:
     Outbox outbox;       // its replies
 };
 
-void Door::Accept()
-{
-    acceptor.async_accept([this](const error_code& error, tcp::socket socket) {
-        if (error == asio::error::operation_aborted || !acceptor.is_open())
-            return;
-        if (!error)
-            Admit(std::move(socket));
-        Accept();
-    });
-}
-
 void Door::Admit(tcp::socket socket)
 {
     error_code error;
@@ -214,7 +203,8 @@ bool SocketDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
         error = code.message();
         return false;
     }
-    impl->Accept();
+    AcceptEach(impl->acceptor, impl->retry,
+               [this](tcp::socket socket) { impl->Admit(std::move(socket)); });
     return true;
 }
 
@@ -222,6 +212,7 @@ void SocketDoor::Close()
 {
     error_code ignored;
     impl->acceptor.close(ignored);
+    impl->retry.cancel();
     const auto connections = impl->connections;
     for (const auto& entry : connections)
         entry.second->Shut();

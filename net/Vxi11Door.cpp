@@ -38,9 +38,12 @@ struct Listener {
     std::string what;  // "VXI-11 core channel"
     RpcDispatcher rpc;
     tcp::acceptor acceptor;
+    asio::steady_timer retry;  // of a failed accept
     size_t connections = 0;
 
-    Listener(asio::io_context& io, std::string what) : what(std::move(what)), acceptor(io) {}
+    Listener(asio::io_context& io, std::string what)
+        : what(std::move(what)), acceptor(io), retry(io)
+    {}
 };
 
 // One RPC connection: records read one call at a time; while a call waits for its answer
@@ -372,13 +375,8 @@ bool Door::Register(bool set)
 
 void Door::Accept(Listener& listener)
 {
-    listener.acceptor.async_accept([this, &listener](const error_code& error, tcp::socket socket) {
-        if (error == asio::error::operation_aborted || !listener.acceptor.is_open())
-            return;
-        if (!error)
-            Admit(listener, std::move(socket));
-        Accept(listener);
-    });
+    AcceptEach(listener.acceptor, listener.retry,
+               [this, &listener](tcp::socket socket) { Admit(listener, std::move(socket)); });
 }
 
 void Door::Admit(Listener& listener, tcp::socket socket)
@@ -429,8 +427,10 @@ void Door::Close()
     if (closed)
         return;
     error_code ignored;
-    for (Listener* listener : {&coreChannel, &abortChannel, &portmapperTcp})
+    for (Listener* listener : {&coreChannel, &abortChannel, &portmapperTcp}) {
         listener->acceptor.close(ignored);
+        listener->retry.cancel();
+    }
     portmapperUdp.close(ignored);
     const auto open = connections;
     for (const auto& entry : open)

@@ -16,6 +16,11 @@
 #include "net/Loop.h"
 #include "net/SocketDoor.h"
 #include "net/Turns.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -375,6 +380,29 @@ TEST_F(DoorTest, MaxClientsCountsTheClientsInAndFreesTheSeatOfOneThatLeft)
     EXPECT_EQ(c->Line(), "in?");
     EXPECT_EQ(sessions.opened.back().name, "client 3");
 }
+
+#ifndef _WIN32
+// With no descriptor left every accept fails at once: the door tries again after a pause
+// rather than at once, which would spin, and takes the client in when it can.
+TEST_F(DoorTest, AnAcceptThatFailsForWantOfDescriptorsIsTriedAgainAfterAPause)
+{
+    Open();
+    Client client(io, bound);  // its descriptor is made before the limit
+    const int lowest = open("/dev/null", O_RDONLY);
+    ASSERT_GE(lowest, 0);
+    close(lowest);
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const size_t handlers = io.run_for(std::chrono::milliseconds(500));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_LT(handlers, 50u);
+    EXPECT_TRUE(sessions.opened.empty());
+    EXPECT_TRUE(RunUntil(io, [&] { return !sessions.opened.empty(); }));
+}
+#endif
 
 TEST_F(DoorTest, TheAllowListRefusesOtherAddressesBeforeTheyCount)
 {
