@@ -19,14 +19,18 @@ echo "== build win32 (in the background: build/test-logs/win32-build.log)"
   >build/test-logs/win32-build.log 2>&1 &
 win32_build=$!
 
+# Wine's prefix is made meanwhile: it mostly waits on Wine's own start-up.
+export WINEPREFIX=$PWD/build/wineprefix
+zorvane_prepare_prefix >/dev/null 2>&1 &
+prefix=$!
+
 for preset in host win64; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 
-export WINEPREFIX=$PWD/build/wineprefix
-zorvane_prepare_prefix
+wait "$prefix"
 zorvane_start_xvfb
 cleanup() {
   "$WINESERVER" -k >/dev/null 2>&1 || true
@@ -41,12 +45,18 @@ trap cleanup EXIT
 "$WINE64" wineboot </dev/null >/dev/null 2>&1
 
 status=0
-echo "== test host"
-ctest --preset host -j2 2>&1 | tee build/test-logs/host.log || status=1
-# One at a time: with two Wine test programs at once, the serial tests' lines make the
-# shared wineserver dump its object table (seen, cause not found).
+# The native tests run beside the Windows ones: both mostly wait, on sockets and processes,
+# on Wine and the display. The tests that take port 111 take turns through a lock of their own.
+echo "== test host (beside the Windows tests; shown when they end)"
+ctest --preset host -j2 >build/test-logs/host.log 2>&1 &
+host_tests=$!
+# The Windows tests one at a time: with two Wine test programs at once, the serial tests'
+# lines make the shared wineserver dump its object table (seen, cause not found).
 echo "== test win64"
 ctest --preset win64 -E '^release_executables$' 2>&1 | tee build/test-logs/win64.log || status=1
+wait "$host_tests" || status=1
+echo "== test host"
+cat build/test-logs/host.log
 
 echo "== wait for the win32 build"
 if ! wait "$win32_build"; then

@@ -177,7 +177,7 @@ class EpicsTest(unittest.TestCase):
         cls.records = parse_db(EPICS / "zorvane.db")
         cls.tmp = tempfile.TemporaryDirectory()
         cls.sim = harness.Sim(support.Links(cls.tmp.name), 40)
-        cls.server = support.Server([CTL, "-p", str(cls.sim.link)])
+        cls.server = support.Server([CTL, "-p", str(cls.sim.link)], "--no-vxi11")
 
     @classmethod
     def tearDownClass(cls):

@@ -1,5 +1,6 @@
 """What the serve tests share: zorvane-ctl serve as a process with its log, the simulated
 module on a link, pyvisa clients and raw socket clients. Every wait has a deadline."""
+import fcntl
 import http.client
 import json
 import os
@@ -36,12 +37,38 @@ class Links:
         return self.folder / ("tty%d" % port)
 
 
+# Port 111 is the machine's: a test process that starts a VXI-11 door takes this lock first
+# and keeps it until it exits, so that test runs side by side (the native and the Windows
+# tests, or two checkouts) take turns at the port.
+PORT111_LOCK = "/tmp/zorvane-port111.lock"
+_port111 = None
+
+
+def hold_port111(timeout=300):
+    global _port111
+    if _port111 is not None:
+        return
+    lock = open(PORT111_LOCK, "a")
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            break
+        except BlockingIOError:
+            if time.monotonic() > deadline:
+                raise harness.HarnessError("port 111 still taken by another test after %d s" % timeout)
+            time.sleep(0.1)  # the holder says nothing when it lets go: ask again
+    _port111 = lock
+
+
 class Server:
     """zorvane-ctl ... serve, its standard error kept line by line. Without http (its
     --http ADDR:PORT) the browser door stays closed."""
 
     def __init__(self, command, *options, listen="127.0.0.1:0", http=None, env=None):
         door = ["--http", http] if http else ["--no-http"]
+        if "--no-vxi11" not in options:
+            hold_port111()
         self.proc = subprocess.Popen([*command, "serve", "--listen", listen, *door, *options],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True, errors="replace", env=env)

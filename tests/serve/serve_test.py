@@ -15,8 +15,9 @@ CTL = None
 
 
 class ServeTest(support.SimTest):
+    # The raw socket alone: the VXI-11 door has tests of its own.
     def serve(self, *options):
-        return support.Server([CTL, "-p", str(self.sim.link)], *options)
+        return support.Server([CTL, "-p", str(self.sim.link)], "--no-vxi11", *options)
 
     def test_pyvisa_drives_every_command(self):
         server = self.serve()

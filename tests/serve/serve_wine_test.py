@@ -105,4 +105,5 @@ class ServeUnderWine(unittest.TestCase):
 if __name__ == "__main__":
     harness.parse_args()
     CTL = str(harness.path_of("ctl"))
+    support.hold_port111()  # for the whole run: the test's own holders of the port too
     unittest.main(verbosity=2)
