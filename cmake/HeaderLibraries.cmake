@@ -23,10 +23,11 @@ else()
 endif()
 
 # Boost.Asio, for the server's event loop. Only the .cpp files that need it include it: one
-# such file costs seconds of compilation.
+# such file costs seconds of compilation. Its compiled parts are built once, in
+# net/AsioLibrary.cpp, not in each of them.
 add_library(zorvane_asio INTERFACE)
 target_link_libraries(zorvane_asio INTERFACE zorvane_header_libraries)
-target_compile_definitions(zorvane_asio INTERFACE BOOST_ASIO_NO_DEPRECATED)
+target_compile_definitions(zorvane_asio INTERFACE BOOST_ASIO_NO_DEPRECATED BOOST_ASIO_SEPARATE_COMPILATION)
 if(WIN32)
   target_compile_definitions(zorvane_asio INTERFACE _WIN32_WINNT=0x0601)  # Windows 7 and later
   target_link_libraries(zorvane_asio INTERFACE ws2_32 mswsock)
