@@ -9,10 +9,11 @@ echo "== check the C++ formatting"
 bash scripts/check-format.sh
 source scripts/wine-env.sh
 
-# The 32-bit build is only checked, not run: it compiles, test programs included (a callback
-# that lacks CALLBACK compiles for x64 and fails only here), at low priority from now on, on
-# what the other builds and the tests (which mostly wait on Wine and the display) leave; the
-# check of the shipped files waits for it.
+# The 32-bit build is only checked, not run: it compiles the programs and the test programs
+# that call Windows (a callback that lacks CALLBACK compiles for x64 and fails only here; the
+# portable test programs are built natively and for x64), at low priority from now on, on what
+# the other builds and the tests (which mostly wait on Wine and the display) leave; the check
+# of the shipped files waits for it.
 mkdir -p build/test-logs
 echo "== build win32 (in the background: build/test-logs/win32-build.log)"
 (cmake --preset win32 >/dev/null && nice -n 19 cmake --build --preset win32) \
