@@ -472,8 +472,17 @@ class Sim:
             raise HarnessError("sim refused %r: %s" % (text, reply.data))
 
     def mark(self):
-        """Position in the log; frames(since=mark) then gives what came after."""
+        """Position in the log; frames(since=mark) then gives what came after. The log comes
+        through a pipe that may trail what the simulator did: a line it refuses, answered in
+        order after every line before it, marks where the log has caught up."""
         with self.cond:
+            start = len(self.events)
+        self.proc.stdin.write("sync\n")
+        self.proc.stdin.flush()
+        with self.cond:
+            if not self.cond.wait_for(lambda: any(e.kind in ("CMD", "ERR")
+                                                  for e in self.events[start:]), 5):
+                raise HarnessError("sim gave no answer to a sync")
             return len(self.events)
 
     def frames(self, kind="RX", since=0):
