@@ -425,7 +425,6 @@ HttpDoor::~HttpDoor()
 
 bool HttpDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    // A browser opens several connections at once, and a page reloaded opens them again.
     error_code code;
     if (!OpenListener(impl->acceptor, at, bound, code)) {
         error = code.message();
