@@ -73,6 +73,21 @@ void AcceptEach(boost::asio::ip::tcp::acceptor& acceptor, boost::asio::steady_ti
     });
 }
 
+// Opens a listener at the address and hands each connection to admit from then on; false,
+// with the reason, when the address cannot be had.
+template <typename Admit>
+bool ListenAndAccept(boost::asio::ip::tcp::acceptor& acceptor, boost::asio::steady_timer& retry,
+                     const Endpoint& at, Endpoint& bound, std::string& error, Admit admit)
+{
+    boost::system::error_code code;
+    if (!OpenListener(acceptor, at, bound, code)) {
+        error = code.message();
+        return false;
+    }
+    AcceptEach(acceptor, retry, admit);
+    return true;
+}
+
 // What a connection sends: one write under way at a time, what comes meanwhile queued behind.
 class Outbox {
 public:

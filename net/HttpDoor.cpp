@@ -425,13 +425,9 @@ HttpDoor::~HttpDoor()
 
 bool HttpDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    error_code code;
-    if (!OpenListener(impl->acceptor, at, bound, code)) {
-        error = code.message();
+    if (!ListenAndAccept(impl->acceptor, impl->retry, at, bound, error,
+                         [this](tcp::socket socket) { impl->Admit(std::move(socket)); }))
         return false;
-    }
-    AcceptEach(impl->acceptor, impl->retry,
-               [this](tcp::socket socket) { impl->Admit(std::move(socket)); });
     impl->Beat();
     return true;
 }

@@ -198,14 +198,8 @@ SocketDoor::~SocketDoor()
 
 bool SocketDoor::Listen(const Endpoint& at, Endpoint& bound, std::string& error)
 {
-    error_code code;
-    if (!OpenListener(impl->acceptor, at, bound, code)) {
-        error = code.message();
-        return false;
-    }
-    AcceptEach(impl->acceptor, impl->retry,
-               [this](tcp::socket socket) { impl->Admit(std::move(socket)); });
-    return true;
+    return ListenAndAccept(impl->acceptor, impl->retry, at, bound, error,
+                           [this](tcp::socket socket) { impl->Admit(std::move(socket)); });
 }
 
 void SocketDoor::Close()
